@@ -1,0 +1,28 @@
+#pragma once
+// Detached ECDSA P-256 signatures over the SHA-256 of the manifest bytes,
+// carried as Base64 of the raw 64-byte r||s. Stateless; any thread.
+
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrelume {
+
+// Each key: 128 lower-case hex characters, X then Y of a P-256 point. An
+// all-zero key is an empty slot and verifies nothing.
+using TrustedKeys = std::array<std::string_view, 2>;
+
+// The keys built into this program, key 1 first.
+TrustedKeys BuiltInTrustedKeys();
+
+bool HexDecode(std::string_view text, std::vector<uint8_t>& out);
+bool Base64Decode(std::string_view text, std::vector<uint8_t>& out);
+bool VerifyWithKey(std::string_view manifest, std::string_view signature_text, std::string_view key_hex);
+// True at the first key (in table order) that verifies.
+bool VerifySignature(std::string_view manifest, std::string_view signature_text,
+                     std::span<const std::string_view> keys);
+
+}  // namespace kestrelume

@@ -1,0 +1,77 @@
+#pragma once
+// The program's one WinHTTP session, used in blocking mode by the worker
+// thread. The main thread only opens and closes it (while no worker runs),
+// cancels it (any time, any number of times) and re-arms it between runs.
+//
+// Cancel protocol: Cancel sets `cancelled` before it looks at the registered
+// request; OpenRequest registers its request before it re-checks the flag. So
+// a cancel that overlaps the opening of a request either closes it or is seen
+// by the re-check, and a blocked transfer fails at once and reports
+// TransferResult::Cancelled.
+
+#include <winhttp.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace kestrelume {
+
+enum class TransferResult : uint32_t {
+  Ok = 0,
+  NetworkError = 1,
+  HttpError = 2,
+  TooLarge = 3,
+  DigestMismatch = 4,
+  FileError = 5,
+  Cancelled = 6,
+};
+
+inline constexpr wchar_t kUserAgent[] = L"KestrelumeInstaller/1";
+
+class HttpSession {
+ public:
+  HttpSession() = default;
+  ~HttpSession();
+  HttpSession(const HttpSession&) = delete;
+  HttpSession& operator=(const HttpSession&) = delete;
+
+  // Main thread, no worker running. A session that cannot be opened makes
+  // every transfer report NetworkError.
+  void Open();
+  void Close();
+
+  // Any thread.
+  void Cancel();
+  // Main thread, only after the previous worker has been joined.
+  void Rearm();
+  bool IsCancelled() const { return cancelled.load(); }
+
+  // Worker thread. Reads a small document into `body` (emptied on failure);
+  // a body of exactly `limit` bytes is accepted.
+  TransferResult Fetch(std::string_view address, uint64_t limit, std::string& body);
+
+  // Worker thread. Streams the body into final_path + ".part", hashing as it
+  // writes; moves it to final_path only when exactly expected_length bytes
+  // arrived and their SHA-256 equals expected_digest. The ".part" file is
+  // deleted on every failure. on_bytes (may be empty) gets the running count
+  // after each chunk.
+  TransferResult Download(std::string_view address, const std::wstring& final_path,
+                          uint64_t expected_length, std::string_view expected_digest,
+                          const std::function<void(uint64_t)>& on_bytes);
+
+ private:
+  HINTERNET OpenRequest(std::string_view address, HINTERNET& connection);
+  TransferResult Exchange(HINTERNET request);
+  void ReleaseRequest(HINTERNET request, HINTERNET connection);
+
+  HINTERNET handle = nullptr;
+  std::mutex request_lock;
+  HINTERNET request = nullptr;
+  std::atomic<bool> cancelled{false};
+};
+
+}  // namespace kestrelume
