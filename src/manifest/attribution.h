@@ -11,6 +11,8 @@ namespace kestrelume {
 inline constexpr size_t kSrcTagLimit = 40;
 inline constexpr size_t kTTagLimit = 64;
 inline constexpr std::wstring_view kSetupFilePrefix = L"KestrelumeSetup-";
+// The build-time product website host (offline installer, help page).
+inline constexpr std::wstring_view kWebsiteHost = L"" KESTRELUME_WEBSITE_HOST;
 
 struct Attribution {
   std::string src;
@@ -20,6 +22,7 @@ struct Attribution {
 bool IsValidTag(std::string_view tag, size_t limit);
 // file_name: the part of the program's path after the last "\" or "/".
 Attribution ParseAttribution(std::wstring_view file_name);
+// version must already have passed ParseVersion: it becomes part of a path.
 std::wstring LocalFileName(std::string_view version, const Attribution& attribution);
 std::wstring OfflineInstallerAddress(const Attribution& attribution);
 
