@@ -1,5 +1,7 @@
 #include "integrity/sha256.h"
 
+#include <windows.h>
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -35,6 +37,18 @@ TEST(Sha256, UnevenPiecesGiveTheDigestOfOneCall) {
   }
   ASSERT_EQ(offset, message.size());
   EXPECT_EQ(hash.Finish(), Digest(message));
+}
+
+TEST(Sha256, MessageLongerThanFourGibibytesIsHashedWhole) {
+  // One call longer than a 32-bit length: pages committed but never written
+  // read as zero and cost no memory.
+  constexpr uint64_t kLength = (uint64_t{1} << 32) + 3;
+  void* zeros = VirtualAlloc(nullptr, kLength, MEM_RESERVE | MEM_COMMIT, PAGE_READONLY);
+  ASSERT_NE(zeros, nullptr) << "cannot reserve 4 GiB, error " << GetLastError();
+  Sha256 hash;
+  hash.Update(zeros, kLength);
+  EXPECT_EQ(hash.Finish(), "930fa067940ff8d9f427e3a116b7598503c70ce7380d66ff65f8de33d558f7f3");
+  VirtualFree(zeros, 0, MEM_RELEASE);
 }
 
 TEST(Sha256, ZeroLengthUpdatesChangeNothing) {
