@@ -19,6 +19,7 @@
 
 #include "manifest/attribution.h"
 #include "net/http_session.h"
+#include "ui/renderer.h"
 #include "workflow/progress.h"
 
 namespace kestrelume {
@@ -44,6 +45,9 @@ struct RectF {
 struct LaunchOptions {
   std::string manifest_url;  // UTF-8
   std::wstring work_dir;
+  // Set by nothing yet; kept empty (picture output and outcome file).
+  std::wstring snapshot_dir;
+  std::wstring outcome_path;
 };
 
 struct App {
@@ -53,6 +57,8 @@ struct App {
 
   std::string manifest_url;
   std::wstring work_dir;
+  std::wstring snapshot_dir;
+  std::wstring outcome_path;
   Attribution attribution;
   std::atomic<HWND> window{nullptr};
   uint32_t dpi = 96;
@@ -61,6 +67,24 @@ struct App {
   std::mutex progress_lock;
   Progress shared_progress;
   Progress shown_progress;
+  float fraction = 0;
+  uint64_t spin_start_tick = 0;  // GetTickCount64 milliseconds
+  uint64_t phase_tick = 0;
+  bool animations_enabled = true;
+  // Drawing resources, and the screen operations that read the window state
+  // (ui/; main thread).
+  Renderer renderer;
+  void Layout();
+  ButtonAction HitTest(float x, float y) const;
+  void AnimationTick();
+  RectF close_rect;
+  RectF primary_rect;
+  RectF secondary_rect;
+  ButtonAction primary_action = ButtonAction::None;
+  ButtonAction secondary_action = ButtonAction::None;
+  ButtonAction hover = ButtonAction::None;
+  ButtonAction pressed = ButtonAction::None;
+  bool mouse_tracked = false;
 
   // Worker side (workflow/).
   void Work();

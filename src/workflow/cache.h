@@ -5,11 +5,20 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrelume {
 
 // Creates every folder of `path` that is missing; true when all exist after.
+// A folder whose creation is refused still counts when it is there as a
+// folder (a share root or a parent with no create right answers "access
+// denied" even though it exists).
 bool EnsureDirectory(const std::wstring& path);
+// The folders EnsureDirectory tries, in order: the path up to each "\" or
+// "/" and the whole path, leaving out prefixes shorter than 4 characters and
+// the parts that name no folder of their own: the "\\?\" or "\\.\" prefix with
+// its drive or volume, and the server and share of a UNC path.
+std::vector<std::wstring> FolderChain(const std::wstring& path);
 // Deletes every file "KestrelumeSetup-*" in `folder` except `keep_path`
 // (compared without regard to case); sub-folders and other files stay.
 void RemoveStaleSetups(const std::wstring& folder, const std::wstring& keep_path);

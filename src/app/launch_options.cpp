@@ -1,0 +1,75 @@
+#include "app/launch_options.h"
+
+#include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <utility>
+
+#include "manifest/address.h"
+#include "text/utf.h"
+
+namespace kestrelume {
+namespace {
+
+constexpr std::wstring_view kManifestUrlOption = L"--manifest-url";
+constexpr std::wstring_view kWorkDirOption = L"--work-dir";
+constexpr DWORD kModulePathUnits = 520;
+
+}  // namespace
+
+LaunchOptions DefaultLaunchOptions() {
+  LaunchOptions options;
+  options.manifest_url = "https://" + std::string(kDownloadHost) + "/update/stable.json";
+  return options;
+}
+
+LaunchOptions ApplyCommandLine(LaunchOptions options, const std::vector<std::wstring_view>& args) {
+  size_t index = 1;
+  while (index + 1 < args.size()) {
+    const std::wstring_view option = args[index];
+    const std::wstring_view value = args[index + 1];
+    if (option == kManifestUrlOption) {
+      std::string address = WideToUtf8(value);
+      // A refused address is dropped silently; the earlier one stays.
+      if (IsAllowedAddress(address)) options.manifest_url = std::move(address);
+      index += 2;
+    } else if (option == kWorkDirOption) {
+      options.work_dir = std::wstring(value);
+      index += 2;
+    } else {
+      ++index;
+    }
+  }
+  return options;
+}
+
+std::wstring_view FileNameOfPath(std::wstring_view path) {
+  const size_t last = path.find_last_of(L"\\/");
+  return last == std::wstring_view::npos ? path : path.substr(last + 1);
+}
+
+std::wstring ModulePath() {
+  wchar_t buffer[kModulePathUnits] = {};
+  const DWORD length = GetModuleFileNameW(nullptr, buffer, kModulePathUnits);
+  // A truncated path would lose its file name, which holds the tags.
+  if (length == 0 || length >= kModulePathUnits) return {};
+  return std::wstring(buffer, length);
+}
+
+std::wstring DefaultWorkDir() {
+  PWSTR known = nullptr;
+  std::wstring folder;
+  if (SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &known) == S_OK && known) {
+    folder = known;
+  }
+  CoTaskMemFree(known);
+  if (folder.empty()) return {};
+  return folder + L"\\Kestrelume\\updates\\bootstrap";
+}
+
+std::wstring WorkDirOrDefault(std::wstring work_dir) {
+  return work_dir.empty() ? DefaultWorkDir() : std::move(work_dir);
+}
+
+}  // namespace kestrelume

@@ -1,0 +1,66 @@
+// The main routine: process set-up, launch options, App, then the window,
+// then the shut-down in a fixed order (window handle, cancel, join, close).
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "app/app.h"
+#include "app/launch_options.h"
+#include "app/window.h"
+#include "manifest/attribution.h"
+
+namespace kestrelume {
+namespace {
+
+LaunchOptions ReadLaunchOptions() {
+  LaunchOptions options = DefaultLaunchOptions();
+  int count = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (!argv) return options;  // the defaults stay
+  std::vector<std::wstring_view> args(argv, argv + count);
+  options = ApplyCommandLine(std::move(options), args);
+  LocalFree(argv);
+  return options;
+}
+
+int Run(HINSTANCE instance) {
+  LaunchOptions options = ReadLaunchOptions();
+
+  App app;
+  app.manifest_url = std::move(options.manifest_url);
+  app.work_dir = std::move(options.work_dir);
+  app.snapshot_dir = std::move(options.snapshot_dir);
+  app.outcome_path = std::move(options.outcome_path);
+  app.http.Open();  // a session that cannot open shows later as Offline
+  app.attribution = ParseAttribution(FileNameOfPath(ModulePath()));
+  app.work_dir = WorkDirOrDefault(std::move(app.work_dir));
+
+  const int exit_code = RunWindow(app, instance);
+  if (exit_code == 0) {
+    // Order matters: no posts to a dead window, and the join must not wait
+    // on a blocked transfer.
+    app.window.store(nullptr);
+    app.http.Cancel();
+    if (app.worker.joinable()) app.worker.join();
+  }
+
+  app.http.Cancel();
+  if (app.worker.joinable()) app.worker.join();
+  app.http.Close();
+  return exit_code;
+}
+
+}  // namespace
+}  // namespace kestrelume
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
+  const int exit_code = kestrelume::Run(instance);
+  CoUninitialize();
+  return exit_code;
+}

@@ -1,0 +1,124 @@
+// One run of the worker: manifest and signature, validation, cache or
+// download with one mirror attempt, then hand-over or exactly one Failure.
+// A cancelled run ends without touching Progress.
+
+#include <optional>
+#include <string>
+
+#include "app/app.h"
+#include "integrity/signature.h"
+#include "manifest/address.h"
+#include "manifest/json_reader.h"
+#include "manifest/manifest.h"
+#include "workflow/cache.h"
+#include "workflow/windows_version.h"
+
+namespace kestrelume {
+namespace {
+
+constexpr uint64_t kManifestLimit = 65536;
+constexpr uint64_t kSignatureLimit = 4096;
+
+// What a finished transfer means for the run: go on, end silently
+// (cancelled), or fail with `failure`.
+struct Outcome {
+  bool proceed = false;
+  bool silent = false;
+  Failure failure = Failure::None;
+};
+
+Outcome FromFetch(TransferResult result) {
+  switch (result) {
+    case TransferResult::Ok: return {true, false, Failure::None};
+    case TransferResult::NetworkError: return {false, false, Failure::Offline};
+    case TransferResult::Cancelled: return {false, true, Failure::None};
+    default: return {false, false, Failure::Verify};
+  }
+}
+
+Outcome FromDownload(TransferResult result) {
+  switch (result) {
+    case TransferResult::Ok: return {true, false, Failure::None};
+    case TransferResult::NetworkError: return {false, false, Failure::Offline};
+    case TransferResult::FileError: return {false, false, Failure::Disk};
+    case TransferResult::Cancelled: return {false, true, Failure::None};
+    default: return {false, false, Failure::Verify};  // HttpError, TooLarge, DigestMismatch
+  }
+}
+
+std::optional<Failure> FromCheck(ManifestCheck check) {
+  switch (check) {
+    case ManifestCheck::Ok: return std::nullopt;
+    case ManifestCheck::WindowsTooOld: return Failure::WindowsTooOld;
+    case ManifestCheck::Retired: return Failure::Retired;
+    default: return Failure::Verify;  // Invalid, VersionTooLow
+  }
+}
+
+}  // namespace
+
+void App::Work() {
+  auto fail = [this](Failure failure) {
+    UpdateProgress([failure](Progress& p) {
+      p.phase = Phase::Failed;
+      p.failure = failure;
+    });
+  };
+  auto finish = [&](const Outcome& outcome) {
+    if (!outcome.silent) fail(outcome.failure);
+  };
+
+  std::string manifest_text;
+  std::string signature_text;
+  TransferResult fetched = http.Fetch(manifest_url, kManifestLimit, manifest_text);
+  // The signature lives at the whole manifest address plus ".sig", after
+  // any query text.
+  if (fetched == TransferResult::Ok) {
+    fetched = http.Fetch(manifest_url + ".sig", kSignatureLimit, signature_text);
+  }
+  if (const Outcome o = FromFetch(fetched); !o.proceed) return finish(o);
+
+  const TrustedKeys keys = BuiltInTrustedKeys();
+  if (!VerifySignature(manifest_text, signature_text, keys)) return fail(Failure::Verify);
+
+  Manifest manifest;
+  if (!ParseManifest(manifest_text, manifest)) return fail(Failure::Verify);
+  if (const auto failure = FromCheck(ValidateManifest(manifest, WindowsVersionText()))) {
+    return fail(*failure);
+  }
+
+  UpdateProgress([&manifest](Progress& p) {
+    p.phase = Phase::Downloading;
+    p.version = manifest.version;
+    p.bytes_total = manifest.size;
+  });
+
+  if (work_dir.empty() || !EnsureDirectory(work_dir)) return fail(Failure::Disk);
+  const std::wstring setup_path = work_dir + L"\\" + LocalFileName(manifest.version, attribution);
+  RemoveStaleSetups(work_dir, setup_path);
+
+  auto hand_over = [&] {
+    UpdateProgress([&](Progress& p) {
+      p.bytes_done = manifest.size;
+      p.setup_path = setup_path;
+      p.phase = Phase::Opening;
+    });
+  };
+  if (IsCachedSetupValid(setup_path, manifest.size, manifest.sha256)) return hand_over();
+
+  const std::function<void(uint64_t)> on_bytes = [this](uint64_t count) {
+    UpdateProgress([count](Progress& p) { p.bytes_done = count; });
+  };
+  TransferResult downloaded = http.Download(DownloadAddress(manifest.url), setup_path,
+                                            manifest.size, manifest.sha256, on_bytes);
+  if ((downloaded == TransferResult::NetworkError || downloaded == TransferResult::HttpError) &&
+      !manifest.mirror.empty()) {
+    UpdateProgress([](Progress& p) { p.bytes_done = 0; });
+    // The mirror is fetched exactly as the manifest names it: no marker.
+    downloaded = http.Download(manifest.mirror, setup_path, manifest.size, manifest.sha256, on_bytes);
+  }
+  if (const Outcome o = FromDownload(downloaded); !o.proceed) return finish(o);
+  hand_over();
+}
+
+}  // namespace kestrelume
