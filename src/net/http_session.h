@@ -9,6 +9,7 @@
 // by the re-check, and a blocked transfer fails at once and reports
 // TransferResult::Cancelled.
 
+#include <windows.h>
 #include <winhttp.h>
 
 #include <atomic>
@@ -17,6 +18,8 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+
+#include "net/winhttp_handle.h"
 
 namespace kestrelume {
 
@@ -44,9 +47,12 @@ class HttpSession {
   void Open();
   void Close();
 
-  // Any thread.
+  // Any thread, any number of times. Sets the flag, then closes the request
+  // in flight so that the worker's blocking call fails; every transfer that
+  // starts while the flag is set reports Cancelled without network activity.
   void Cancel();
-  // Main thread, only after the previous worker has been joined.
+  // Main thread, only after the previous worker has been joined: clears the
+  // flag so that transfers work again.
   void Rearm();
   bool IsCancelled() const { return cancelled.load(); }
 
@@ -64,11 +70,17 @@ class HttpSession {
                           const std::function<void(uint64_t)>& on_bytes);
 
  private:
-  HINTERNET OpenRequest(std::string_view address, HINTERNET& connection);
+  // Opens and registers a GET request for an allowed address, or yields
+  // null. The connection, when one was opened, is handed to the caller even
+  // if no request comes of it; the caller closes it after ReleaseRequest.
+  HINTERNET OpenRequest(std::string_view address, UniqueInternet& connection);
+  // Send, receive, status: Ok only for status 200.
   TransferResult Exchange(HINTERNET request);
-  void ReleaseRequest(HINTERNET request, HINTERNET connection);
+  // Closes `request` unless a cancel already did, and unregisters it. Null is
+  // allowed (no request was opened).
+  void ReleaseRequest(HINTERNET request);
 
-  HINTERNET handle = nullptr;
+  UniqueInternet handle;
   std::mutex request_lock;
   HINTERNET request = nullptr;
   std::atomic<bool> cancelled{false};

@@ -210,6 +210,7 @@ TestServer::Served TestServer::Script(std::string_view path, const Route& route)
     text += "content_length=" + Number(route.content_length) + "\n";
   }
   if (route.reset_after >= 0) text += "reset_after=" + Number(route.reset_after) + "\n";
+  if (route.reset_before_headers) text += "reset_before_headers=1\n";
   if (route.stall_after >= 0) {
     char seconds[32];
     snprintf(seconds, sizeof seconds, "%.3f", route.stall_seconds);

@@ -16,6 +16,10 @@
 // and also by itself when the test process is gone (it holds a connection to
 // this process open and watches it) or after 120 s without requests.
 // Not thread-safe: use one object from one thread.
+//
+// Under Wine, WinHTTP reports a connection that breaks during the body as a
+// normal end of the body (no read error); only a break before the status line
+// fails the exchange itself.
 
 #include <cstdint>
 #include <string>
@@ -35,6 +39,7 @@ class TestServer {
     int64_t content_length = -1;      // >= 0: promise this instead of the real size
     bool omit_content_length = false;  // body ends when the connection closes
     int64_t reset_after = -1;  // >= 0: send that many body bytes, then reset the connection
+    bool reset_before_headers = false;  // reset the connection without any answer
     int64_t stall_after = -1;  // >= 0: send that many body bytes, then wait stall_seconds, then close
     double stall_seconds = 30;
     int64_t chunk = 0;         // > 0: send the body in pieces of this size...

@@ -24,6 +24,7 @@ Route keys (all optional except path):
   content_length=N         the Content-Length to promise (default: the real size)
   content_length=none      no Content-Length; the body ends when the connection closes
   reset_after=N            send N body bytes, then reset the connection
+  reset_before_headers=1   reset the connection without answering at all
   stall_after=N            send N body bytes (0: headers only), then wait...
   stall_seconds=S          ...S seconds (default 30), then close
   chunk=N delay_ms=M       send the body in N-byte pieces with M ms between them
@@ -208,6 +209,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         shutdown_soon()
 
     def serve(self, route):
+        if route.get("reset_before_headers") == "1":
+            self.reset_connection()
+            return
         data = route["data"]
         endless = route.get("endless") == "1"
         self.send_response(int(route.get("status", "200")))

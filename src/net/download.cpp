@@ -1,0 +1,72 @@
+#include <memory>
+
+#include "integrity/sha256.h"
+#include "net/http_session.h"
+#include "net/part_file.h"
+
+namespace kestrelume {
+
+namespace {
+
+constexpr DWORD kDownloadBufferSize = 65536;
+
+// Streams the body to the file and the digest in one pass; `count` is the
+// number of bytes written and hashed.
+TransferResult ReadBody(HINTERNET request, char* buffer, PartFile& file, Sha256& digest,
+                        uint64_t expected_length,
+                        const std::function<void(uint64_t)>& on_bytes, uint64_t& count) {
+  for (;;) {
+    DWORD read = 0;
+    if (!WinHttpReadData(request, buffer, kDownloadBufferSize, &read)) {
+      return TransferResult::NetworkError;
+    }
+    if (read == 0) return TransferResult::Ok;
+    // Nothing past the expected length is ever written.
+    if (read > expected_length - count) return TransferResult::TooLarge;
+    if (!file.Write(buffer, read)) return TransferResult::FileError;
+    digest.Update(buffer, read);
+    count += read;
+    if (on_bytes) on_bytes(count);
+  }
+}
+
+}  // namespace
+
+TransferResult HttpSession::Download(std::string_view address, const std::wstring& final_path,
+                                     uint64_t expected_length, std::string_view expected_digest,
+                                     const std::function<void(uint64_t)>& on_bytes) {
+  if (cancelled.load()) return TransferResult::Cancelled;
+
+  // Deleted when this function returns unless it was moved into place.
+  PartFile file(final_path + L".part");
+  if (!file.is_open()) return TransferResult::FileError;
+
+  uint64_t count = 0;
+  Sha256 digest;
+  TransferResult result = TransferResult::NetworkError;
+  {
+    auto buffer = std::make_unique<char[]>(kDownloadBufferSize);  // zero-filled
+    UniqueInternet connection;
+    HINTERNET opened = OpenRequest(address, connection);
+    if (opened) {
+      result = Exchange(opened);
+      if (result == TransferResult::Ok) {
+        result = ReadBody(opened, buffer.get(), file, digest, expected_length, on_bytes, count);
+      }
+    }
+    ReleaseRequest(opened);
+  }
+  file.Close();
+
+  if (cancelled.load()) return TransferResult::Cancelled;
+  if (result != TransferResult::Ok) return result;
+  // A body that ended early is a broken transfer, not wrong bytes.
+  if (count != expected_length) return TransferResult::NetworkError;
+  // Both are lower-case hex. A failed digest is empty and must never match,
+  // not even an empty expected digest.
+  const std::string actual = digest.Finish();
+  if (actual.empty() || actual != expected_digest) return TransferResult::DigestMismatch;
+  return file.MoveTo(final_path) ? TransferResult::Ok : TransferResult::FileError;
+}
+
+}  // namespace kestrelume

@@ -1,0 +1,87 @@
+#include "manifest/address.h"
+#include "net/http_session.h"
+#include "text/utf.h"
+
+namespace kestrelume {
+
+namespace {
+
+constexpr DWORD kHostUnits = 256;
+constexpr DWORD kPathUnits = 2048;
+constexpr DWORD kExtraUnits = 2048;
+constexpr DWORD kRedirectPolicy = 88;          // WINHTTP_OPTION_REDIRECT_POLICY
+constexpr DWORD kDisallowHttpsToHttp = 1;      // WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP
+constexpr DWORD kStatusCodeNumber = 0x20000013;  // WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER
+
+}  // namespace
+
+HINTERNET HttpSession::OpenRequest(std::string_view address, UniqueInternet& connection) {
+  connection.reset();
+  if (!handle || !IsAllowedAddress(address)) return nullptr;
+  const std::wstring wide = Utf8ToWide(address);
+
+  // Fixed buffers: an address with a longer host, path or query is refused
+  // by the crack itself.
+  wchar_t host[kHostUnits];
+  wchar_t path[kPathUnits];
+  wchar_t extra[kExtraUnits];
+  URL_COMPONENTS parts{};
+  parts.dwStructSize = sizeof parts;
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = kHostUnits;
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = kPathUnits;
+  parts.lpszExtraInfo = extra;
+  parts.dwExtraInfoLength = kExtraUnits;
+  if (!WinHttpCrackUrl(wide.c_str(), 0, 0, &parts)) return nullptr;
+
+  connection.reset(WinHttpConnect(handle.get(), host, parts.nPort, 0));
+  if (!connection) return nullptr;
+
+  const std::wstring object = std::wstring(path, parts.dwUrlPathLength) +
+                              std::wstring(extra, parts.dwExtraInfoLength);
+  DWORD flags = WINHTTP_FLAG_REFRESH;
+  if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= WINHTTP_FLAG_SECURE;
+  HINTERNET opened = WinHttpOpenRequest(connection.get(), L"GET", object.c_str(), nullptr,
+                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
+  if (!opened) {
+    connection.reset();
+    return nullptr;
+  }
+  DWORD policy = kDisallowHttpsToHttp;
+  WinHttpSetOption(opened, kRedirectPolicy, &policy, sizeof policy);
+
+  {
+    std::lock_guard lock(request_lock);
+    request = opened;
+  }
+  // Registered before this check: a cancel from now on closes the request,
+  // and one that came earlier is seen here.
+  if (cancelled.load()) {
+    Cancel();
+    return nullptr;
+  }
+  return opened;
+}
+
+TransferResult HttpSession::Exchange(HINTERNET opened) {
+  if (!WinHttpSendRequest(opened, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+                          0)) {
+    return TransferResult::NetworkError;
+  }
+  if (!WinHttpReceiveResponse(opened, nullptr)) return TransferResult::NetworkError;
+  DWORD status = 0;
+  DWORD length = sizeof status;
+  WinHttpQueryHeaders(opened, kStatusCodeNumber, WINHTTP_HEADER_NAME_BY_INDEX, &status, &length,
+                      WINHTTP_NO_HEADER_INDEX);
+  return status == 200 ? TransferResult::Ok : TransferResult::HttpError;
+}
+
+void HttpSession::ReleaseRequest(HINTERNET opened) {
+  std::lock_guard lock(request_lock);
+  // A cancel may have closed it already; a handle is closed exactly once.
+  if (opened && opened == request) WinHttpCloseHandle(opened);
+  request = nullptr;
+}
+
+}  // namespace kestrelume

@@ -1,0 +1,59 @@
+#include "net/http_session.h"
+
+namespace kestrelume {
+
+namespace {
+
+// Not every SDK names these.
+constexpr DWORD kAutomaticProxy = 4;         // WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY
+constexpr DWORD kSecureProtocols = 84;       // WINHTTP_OPTION_SECURE_PROTOCOLS
+constexpr DWORD kTls12 = 0x800;              // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2
+constexpr DWORD kTls13 = 0x2000;             // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
+constexpr int kTimeoutMs = 20000;
+
+HINTERNET OpenWinHttp(DWORD access_type) {
+  return WinHttpOpen(kUserAgent, access_type, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+}
+
+}  // namespace
+
+HttpSession::~HttpSession() { Close(); }
+
+void HttpSession::Open() {
+  handle.reset();
+  {
+    std::lock_guard lock(request_lock);
+    request = nullptr;
+  }
+  cancelled.exchange(false);
+
+  // Automatic proxy discovery exists only on Windows 8.1 and later.
+  handle.reset(OpenWinHttp(kAutomaticProxy));
+  if (!handle) handle.reset(OpenWinHttp(WINHTTP_ACCESS_TYPE_DEFAULT_PROXY));
+  if (!handle) return;
+
+  WinHttpSetTimeouts(handle.get(), kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
+  DWORD protocols = kTls12 | kTls13;
+  if (!WinHttpSetOption(handle.get(), kSecureProtocols, &protocols, sizeof protocols)) {
+    // Windows without TLS 1.3 refuses the pair; never fall back below 1.2.
+    protocols = kTls12;
+    WinHttpSetOption(handle.get(), kSecureProtocols, &protocols, sizeof protocols);
+  }
+}
+
+void HttpSession::Close() { handle.reset(); }
+
+void HttpSession::Cancel() {
+  // The flag goes first: OpenRequest registers before it re-checks, so a
+  // request being opened right now is either closed here or sees the flag.
+  cancelled.exchange(true);
+  std::lock_guard lock(request_lock);
+  if (request) {
+    WinHttpCloseHandle(request);
+    request = nullptr;
+  }
+}
+
+void HttpSession::Rearm() { cancelled.exchange(false); }
+
+}  // namespace kestrelume

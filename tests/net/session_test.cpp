@@ -1,0 +1,149 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <thread>
+
+#include "net_fixture.h"
+
+namespace kestrelume {
+namespace {
+
+using Session = NetTest;
+
+TEST_F(Session, RefusesAddressesOutsideThePolicyWithoutContactingAnyone) {
+  ServeGenerated("/doc", 10);
+  const std::string port = std::to_string(server.port());
+  std::string body = "left over";
+  // Plain http only to the local machine; user information is refused even
+  // though it names this very server.
+  for (const std::string& address :
+       {std::string("http://example.com:") + port + "/doc",
+        "http://user@127.0.0.1:" + port + "/doc", "ftp://127.0.0.1:" + port + "/doc",
+        std::string("127.0.0.1:") + port + "/doc", std::string()}) {
+    EXPECT_EQ(session.Fetch(address, 65536, body), TransferResult::NetworkError) << address;
+    EXPECT_TRUE(body.empty());
+  }
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+TEST_F(Session, ReportsAClosedPortAsNetworkError) {
+  TestServer gone;
+  ASSERT_TRUE(gone.Start());
+  const std::string address = gone.Url("/doc");
+  gone.Stop();
+  Sleep(200);  // let it close its socket
+  std::string body;
+  EXPECT_EQ(session.Fetch(address, 65536, body), TransferResult::NetworkError);
+}
+
+TEST_F(Session, OpensNoRequestForAPartTooLongForItsBuffer) {
+  ServeGenerated("/" + std::string(2046, 'p'), 10);
+  ServeGenerated("/" + std::string(2047, 'p'), 10);
+  ServeGenerated("/q", 10);
+  std::string body;
+
+  // 2,047 units and the terminator fill the path buffer exactly.
+  EXPECT_EQ(session.Fetch(server.Url("/" + std::string(2046, 'p')), 65536, body), TransferResult::Ok);
+  EXPECT_EQ(session.Fetch(server.Url("/" + std::string(2047, 'p')), 65536, body),
+            TransferResult::NetworkError);
+  EXPECT_EQ(session.Fetch(server.Url("/q?" + std::string(2047, 'q')), 65536, body),
+            TransferResult::NetworkError);
+  EXPECT_EQ(session.Fetch("https://" + std::string(256, 'h') + "/doc", 65536, body),
+            TransferResult::NetworkError);
+  EXPECT_EQ(server.Requests().size(), 1u);
+}
+
+TEST_F(Session, CancelWithNothingInFlightOnlyStopsLaterTransfersUntilRearmed) {
+  ServeGenerated("/doc", 10);
+  const TestServer::Served setup = ServeGenerated("/setup.exe", 1000);
+  const std::wstring final_path = PathIn(L"setup.exe");
+
+  session.Cancel();
+  session.Cancel();  // harmless the second time
+  EXPECT_TRUE(session.IsCancelled());
+
+  std::string body = "left over";
+  EXPECT_EQ(session.Fetch(server.Url("/doc"), 65536, body), TransferResult::Cancelled);
+  EXPECT_TRUE(body.empty());
+  bool called = false;
+  EXPECT_EQ(session.Download(server.Url("/setup.exe"), final_path, setup.size, setup.sha256,
+                             [&](uint64_t) { called = true; }),
+            TransferResult::Cancelled);
+  EXPECT_FALSE(called);
+  EXPECT_TRUE(Files().empty());
+  EXPECT_TRUE(server.Requests().empty());
+
+  session.Rearm();
+  EXPECT_FALSE(session.IsCancelled());
+  EXPECT_EQ(session.Fetch(server.Url("/doc"), 65536, body), TransferResult::Ok);
+  EXPECT_EQ(session.Download(server.Url("/setup.exe"), final_path, setup.size, setup.sha256, {}),
+            TransferResult::Ok);
+  EXPECT_EQ(server.Requests().size(), 2u);
+}
+
+TEST_F(Session, CancelDuringADownloadEndsItCancelledWithoutAPartFile) {
+  TestServer::Route endless;
+  endless.endless = true;
+  Serve("/setup.exe", endless);
+  const std::wstring final_path = PathIn(L"setup.exe");
+
+  std::promise<void> first_bytes;
+  std::atomic<bool> signalled{false};
+  std::atomic<uint64_t> last_count{0};
+  auto download = std::async(std::launch::async, [&] {
+    return session.Download(server.Url("/setup.exe"), final_path, uint64_t{1} << 40,
+                            std::string(64, '0'), [&](uint64_t count) {
+                              last_count = count;
+                              if (!signalled.exchange(true)) first_bytes.set_value();
+                            });
+  });
+  ASSERT_EQ(first_bytes.get_future().wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_TRUE(FileExists(final_path + L".part"));
+  session.Cancel();
+  ASSERT_EQ(download.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(download.get(), TransferResult::Cancelled);
+  EXPECT_GT(last_count.load(), 0u);
+  EXPECT_TRUE(Files().empty());
+
+  session.Rearm();
+  const TestServer::Served setup = ServeGenerated("/setup.exe", 70000);
+  EXPECT_EQ(session.Download(server.Url("/setup.exe"), final_path, setup.size, setup.sha256, {}),
+            TransferResult::Ok);
+}
+
+TEST_F(Session, CancelDuringAFetchEndsItCancelledWithAnEmptyBody) {
+  TestServer::Route endless;
+  endless.endless = true;
+  endless.chunk = 1024;
+  endless.delay_ms = 5;
+  Serve("/stable.json", endless);
+
+  std::string body;
+  auto fetch = std::async(std::launch::async,
+                          [&] { return session.Fetch(server.Url("/stable.json"), 1u << 30, body); });
+  // Wait until the request is in flight: the server has recorded it.
+  for (int i = 0; i < 500 && server.Requests().empty(); ++i) Sleep(10);
+  ASSERT_EQ(server.Requests().size(), 1u);
+  Sleep(100);
+  session.Cancel();
+  ASSERT_EQ(fetch.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(fetch.get(), TransferResult::Cancelled);
+  EXPECT_TRUE(body.empty());
+}
+
+TEST_F(Session, WithoutAnOpenSessionEveryTransferIsANetworkError) {
+  ServeGenerated("/doc", 10);
+  HttpSession closed;  // never opened
+  std::string body = "left over";
+  EXPECT_EQ(closed.Fetch(server.Url("/doc"), 65536, body), TransferResult::NetworkError);
+  EXPECT_TRUE(body.empty());
+  session.Close();
+  EXPECT_EQ(session.Download(server.Url("/doc"), PathIn(L"doc"), 10, std::string(64, '0'), {}),
+            TransferResult::NetworkError);
+  EXPECT_TRUE(Files().empty());
+  EXPECT_TRUE(server.Requests().empty());
+}
+
+}  // namespace
+}  // namespace kestrelume
