@@ -132,6 +132,28 @@ TEST_F(Session, CancelDuringAFetchEndsItCancelledWithAnEmptyBody) {
   EXPECT_TRUE(body.empty());
 }
 
+TEST_F(Session, ACancelRacingTheStartOfATransferIsNeverLost) {
+  TestServer::Route endless;
+  endless.endless = true;
+  Serve("/setup.exe", endless);
+  const std::wstring final_path = PathIn(L"setup.exe");
+
+  // Cancels land before, during and after the opening of the request; a lost
+  // one would leave the download reading the endless body.
+  for (int i = 0; i < 20; ++i) {
+    auto download = std::async(std::launch::async, [&] {
+      return session.Download(server.Url("/setup.exe"), final_path, uint64_t{1} << 40,
+                              std::string(64, '0'), {});
+    });
+    Sleep(static_cast<DWORD>(i % 5) * 2);
+    session.Cancel();
+    ASSERT_EQ(download.wait_for(std::chrono::seconds(10)), std::future_status::ready) << i;
+    EXPECT_EQ(download.get(), TransferResult::Cancelled) << i;
+    EXPECT_TRUE(Files().empty()) << i;
+    session.Rearm();
+  }
+}
+
 TEST_F(Session, WithoutAnOpenSessionEveryTransferIsANetworkError) {
   ServeGenerated("/doc", 10);
   HttpSession closed;  // never opened
