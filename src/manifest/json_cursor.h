@@ -25,8 +25,9 @@ class JsonCursor {
   bool AtEnd() const { return position_ >= text_.size(); }
   // True when there is a byte at the cursor and it equals `byte`.
   bool At(char byte) const { return !AtEnd() && text_[position_] == byte; }
-  // The byte at the cursor; only valid when !AtEnd().
-  char Peek() const { return text_[position_]; }
+  // The byte at the cursor, or a zero byte at the end (which no caller
+  // accepts where the end is not already handled).
+  char Peek() const { return AtEnd() ? '\0' : text_[position_]; }
   void Advance() {
     if (!AtEnd()) ++position_;
   }
