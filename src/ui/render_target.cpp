@@ -1,0 +1,47 @@
+#include "app/app.h"
+#include "ui/renderer.h"
+
+namespace kestrelume {
+
+bool Renderer::EnsureRenderTarget(HWND window, uint32_t dpi) {
+  if (render_target) return true;
+  if (!d2d_factory) return false;
+  RECT client{};
+  GetClientRect(window, &client);
+  const float dots = static_cast<float>(dpi);
+  // The target's DPI is the window's, so all drawing is in DIPs of the
+  // 320 x 340 client area at every scale.
+  const D2D1_RENDER_TARGET_PROPERTIES properties = D2D1::RenderTargetProperties(
+      D2D1_RENDER_TARGET_TYPE_DEFAULT,
+      D2D1::PixelFormat(DXGI_FORMAT_UNKNOWN, D2D1_ALPHA_MODE_UNKNOWN), dots, dots);
+  const D2D1_HWND_RENDER_TARGET_PROPERTIES window_properties = D2D1::HwndRenderTargetProperties(
+      window, D2D1::SizeU(static_cast<UINT32>(client.right - client.left),
+                          static_cast<UINT32>(client.bottom - client.top)));
+  if (FAILED(d2d_factory->CreateHwndRenderTarget(properties, window_properties, &render_target))) {
+    return false;
+  }
+  render_target->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_GRAYSCALE);
+  logo_bitmap = LoadLogo(render_target.Get());
+  return true;
+}
+
+void Renderer::PaintWindow(const App& app) {
+  if (!EnsureRenderTarget(app.window.load(), app.dpi)) return;
+  render_target->BeginDraw();
+  Paint(app, render_target.Get(), logo_bitmap.Get());
+  if (render_target->EndDraw() == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
+    logo_bitmap.Reset();
+    render_target.Reset();
+  }
+}
+
+void Renderer::ResizeRenderTarget(HWND window, uint32_t dpi) {
+  if (!render_target) return;
+  RECT client{};
+  GetClientRect(window, &client);
+  render_target->SetDpi(static_cast<float>(dpi), static_cast<float>(dpi));
+  render_target->Resize(D2D1::SizeU(static_cast<UINT32>(client.right - client.left),
+                                    static_cast<UINT32>(client.bottom - client.top)));
+}
+
+}  // namespace kestrelume

@@ -1,0 +1,87 @@
+#pragma once
+// The drawing half of App: factories, fonts, text formats, stroke styles, the
+// window's render target and the logo bitmap, and the operations that draw a
+// frame. Main thread only; the Direct2D factory is single-threaded.
+//
+// Device-independent resources are made once by CreateResources and live for
+// the process. The render target and the logo bitmap belong to one device:
+// they are made at the first paint and again after a device loss. Brushes,
+// layouts and geometries are made inside each paint and released before it
+// returns.
+
+#include <windows.h>
+#include <d2d1.h>
+#include <dwrite_3.h>
+#include <wincodec.h>
+#include <wrl/client.h>
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace kestrelume {
+
+struct App;
+
+struct Renderer {
+  template <typename T>
+  using ComPtr = Microsoft::WRL::ComPtr<T>;
+
+  ComPtr<ID2D1Factory> d2d_factory;
+  ComPtr<IDWriteFactory> dwrite_factory;
+  ComPtr<IWICImagingFactory> wic_factory;
+  ComPtr<ID2D1HwndRenderTarget> render_target;  // null until the first paint
+  ComPtr<ID2D1Bitmap> logo_bitmap;              // made for render_target; may stay null
+  ComPtr<IDWriteInMemoryFontFileLoader> font_loader;
+  ComPtr<IDWriteFontCollection> resource_fonts;  // null: system fallbacks
+  ComPtr<ID2D1StrokeStyle> round_stroke;         // null draws solid
+  ComPtr<ID2D1StrokeStyle> dotted_stroke;
+  ComPtr<IDWriteTextFormat> title_format;
+  ComPtr<IDWriteTextFormat> body_format;
+  ComPtr<IDWriteTextFormat> detail_format;
+  ComPtr<IDWriteTextFormat> link_format;
+  ComPtr<IDWriteTextFormat> button_format;
+  ComPtr<IDWriteTextFormat> icon_format;
+
+  // Once, before the window exists, with COM initialised on this thread.
+  // True when the three factories and all six text formats exist. Writes the
+  // client-area animation setting into animations_enabled only when it can
+  // be read.
+  bool CreateResources(bool& animations_enabled);
+  // Centred, one line, "en-us"; collection null means the system fonts.
+  bool MakeTextFormat(const wchar_t* family, IDWriteFontCollection* collection,
+                      DWRITE_FONT_WEIGHT weight, float size, ComPtr<IDWriteTextFormat>& format);
+  // The logo (resource 101) for `target`, or null.
+  ComPtr<ID2D1Bitmap> LoadLogo(ID2D1RenderTarget* target) const;
+  // The gold gradient from `start` to `end` (DIPs), or null.
+  static ComPtr<ID2D1LinearGradientBrush> MakeGoldBrush(ID2D1RenderTarget* target,
+                                                        D2D1_POINT_2F start, D2D1_POINT_2F end);
+  // Width including trailing white space of `text` laid out in `format` in a
+  // 1000 x 40 box; nothing when the layout or its metrics cannot be had.
+  std::optional<float> MeasureWidth(std::wstring_view text, IDWriteTextFormat* format) const;
+
+  // The window's paint cycle, for WM_PAINT between BeginPaint and EndPaint:
+  // makes the render target and the logo if there are none (false: nothing
+  // can be drawn this time), then draws one frame of `app`. A device loss
+  // drops both; the next call makes them again.
+  bool EnsureRenderTarget(HWND window, uint32_t dpi);
+  void PaintWindow(const App& app);
+  // WM_SIZE and WM_DPICHANGED (after the new dpi is stored): keeps the frame
+  // at 320 x 340 DIPs. Does nothing before the first paint.
+  void ResizeRenderTarget(HWND window, uint32_t dpi);
+
+  // One complete frame of `app` into any render target, between BeginDraw
+  // and EndDraw. `logo` may be null. Reports nothing.
+  void Paint(const App& app, ID2D1RenderTarget* target, ID2D1Bitmap* logo) const;
+  void DrawLabel(ID2D1RenderTarget* target, std::wstring_view text, IDWriteTextFormat* format,
+                 const D2D1_RECT_F& box, const D2D1_COLOR_F& colour, bool underline,
+                 bool shrink_to_fit) const;
+  void DrawButton(ID2D1RenderTarget* target, const D2D1_RECT_F& box, std::wstring_view label,
+                  bool primary, bool hovered, bool pressed) const;
+  // Strokes part of the ring (angles in degrees, clockwise, -90 = twelve
+  // o'clock). `stroke` may be null.
+  void DrawArc(ID2D1RenderTarget* target, float start, float sweep, ID2D1Brush* brush,
+               ID2D1StrokeStyle* stroke) const;
+};
+
+}  // namespace kestrelume
