@@ -252,6 +252,12 @@ std::vector<TestServer::Request> TestServer::Requests() {
   return requests;
 }
 
+std::string TestServer::Sign(std::string_view key_unix_path, std::string_view manifest) {
+  std::string reply;
+  if (!Control("POST", "/_control/sign?key=" + std::string(key_unix_path), manifest, reply)) return {};
+  return reply;
+}
+
 bool TestServer::Reset() {
   std::string reply;
   return Control("POST", "/_control/reset", {}, reply);

@@ -77,6 +77,9 @@ class TestServer {
   Served Script(std::string_view path, const Route& route);
   // Every request that reached a scripted or unscripted path, oldest first.
   std::vector<Request> Requests();
+  // The signature document of `manifest` made by tools/sign-manifest with
+  // the private key at `key_unix_path`; empty on failure.
+  std::string Sign(std::string_view key_unix_path, std::string_view manifest);
   // Forgets routes and recorded requests.
   bool Reset();
   // Ends the server now; the destructor does it otherwise.

@@ -12,6 +12,9 @@ Control requests (never recorded):
   GET  /_control/requests  one line per recorded request: "path<TAB>query<TAB>user-agent"
   POST /_control/reset     forgets all routes and recorded requests
   POST /_control/shutdown  ends the server
+  POST /_control/sign?key=/unix/key.pem
+                           body: a manifest; answers its signature document, made
+                           by tools/sign-manifest with that key
   GET  /_control/lifeline  held open by the client; the server ends when it closes
 
 Route keys (all optional except path):
@@ -40,6 +43,9 @@ import hashlib
 import http.server
 import os
 import socket
+import subprocess
+import tempfile
+import urllib.parse
 import socketserver
 import struct
 import sys
@@ -150,6 +156,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 STATE.routes[route["path"]] = route
             digest = hashlib.sha256(route["data"]).hexdigest()
             self.reply(200, "size %d\nsha256 %s\n" % (len(route["data"]), digest))
+        elif path == "/_control/sign":
+            self.sign()
         elif path == "/_control/reset":
             with STATE.lock:
                 STATE.routes.clear()
@@ -162,6 +170,33 @@ class Handler(http.server.BaseHTTPRequestHandler):
         else:
             self.record()
             self.reply(405, "only GET\n")
+
+    def sign(self):
+        # Tests sign at run time because their manifests name the port.
+        _, query = self.split_path()
+        key = urllib.parse.parse_qs(query).get("key", [""])[0]
+        length = int(self.headers.get("Content-Length") or 0)
+        manifest = self.rfile.read(length) if length else b""
+        tool = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "sign-manifest")
+        try:
+            with tempfile.TemporaryDirectory() as folder:
+                manifest_path = os.path.join(folder, "manifest")
+                signature_path = os.path.join(folder, "manifest.sig")
+                with open(manifest_path, "wb") as f:
+                    f.write(manifest)
+                subprocess.run(["/usr/bin/python3", tool, key, manifest_path, "-o", signature_path],
+                               check=True, timeout=30, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                with open(signature_path, "rb") as f:
+                    signature = f.read()
+        except (OSError, subprocess.SubprocessError) as error:
+            self.reply(400, "cannot sign: %s\n" % error)
+            return
+        self.send_response(200)
+        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Length", str(len(signature)))
+        self.end_headers()
+        self.wfile.write(signature)
 
     def do_GET(self):
         STATE.touch()
