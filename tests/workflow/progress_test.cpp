@@ -6,47 +6,13 @@
 #include <vector>
 
 #include "app/app.h"
+#include "message_window.h"
 #include "workflow/progress.h"
 
 namespace kestrelume {
 namespace {
 
-// A hidden message-only window on the test's thread that counts the posts.
-class MessageWindow {
- public:
-  MessageWindow() {
-    WNDCLASSEXW window_class{};
-    window_class.cbSize = sizeof(window_class);
-    window_class.lpfnWndProc = DefWindowProcW;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.lpszClassName = L"KestrelumeProgressTestWindow";
-    RegisterClassExW(&window_class);
-    handle_ = CreateWindowExW(0, window_class.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
-                              nullptr, window_class.hInstance, nullptr);
-  }
-  ~MessageWindow() {
-    if (handle_) DestroyWindow(handle_);
-  }
-  HWND handle() const { return handle_; }
-
-  // Takes every message waiting for this window; only WM_APP_PROGRESS with
-  // both parameters 0 counts, anything else to it is counted as wrong.
-  int DrainProgressPosts(int* wrong = nullptr) {
-    int count = 0;
-    MSG message{};
-    while (PeekMessageW(&message, handle_, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_APP_PROGRESS && message.wParam == 0 && message.lParam == 0) {
-        ++count;
-      } else if (wrong && message.message >= WM_APP) {
-        ++*wrong;
-      }
-    }
-    return count;
-  }
-
- private:
-  HWND handle_ = nullptr;
-};
+using testing::MessageWindow;
 
 // Anything posted to the thread's queue at all, for any window.
 int DrainThreadQueue() {
@@ -100,9 +66,9 @@ TEST(Progress, EveryChangeFromTheWorkerPostsOneMessageAfterApplyingIt) {
   });
   worker.join();
 
-  int wrong = 0;
-  EXPECT_EQ(window.DrainProgressPosts(&wrong), kChanges + 2);
-  EXPECT_EQ(wrong, 0);
+  int other = 0;
+  EXPECT_EQ(window.DrainProgressPosts(&other), kChanges + 2);
+  EXPECT_EQ(other, 0);
   const Progress copy = app.CopyProgress();
   EXPECT_EQ(copy.phase, Phase::Opening);
   EXPECT_EQ(copy.bytes_done, static_cast<uint64_t>(kChanges));
