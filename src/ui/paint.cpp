@@ -126,9 +126,8 @@ void Renderer::DrawArc(ID2D1RenderTarget* target, float start, float sweep, ID2D
     return;
   }
   sink->BeginFigure(RingPoint(start), D2D1_FIGURE_BEGIN_HOLLOW);
-  sink->AddArc({RingPoint(start + sweep), {kRingRadius, kRingRadius}, 0.0f,
-                D2D1_SWEEP_DIRECTION_CLOCKWISE,
-                IsLargeArc(sweep) ? D2D1_ARC_SIZE_LARGE : D2D1_ARC_SIZE_SMALL});
+  const std::vector<D2D1_BEZIER_SEGMENT> segments = RingArcBeziers(start, sweep);
+  sink->AddBeziers(segments.data(), static_cast<UINT32>(segments.size()));
   sink->EndFigure(D2D1_FIGURE_END_OPEN);
   if (FAILED(sink->Close())) return;
   target->DrawGeometry(path.Get(), brush, 3.0f, stroke);

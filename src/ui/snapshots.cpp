@@ -52,9 +52,6 @@ int RenderSnapshots(App& app, const std::wstring& folder) {
                                   sample.bytes_done, L""};
     app.fraction = SnapshotFraction(sample);
     app.hover = sample.hover;
-    const uint64_t now = GetTickCount64();
-    app.spin_start_tick = now - 300;
-    app.phase_tick = now - 5000;
     app.Layout();
 
     ComPtr<IWICBitmap> bitmap;
@@ -72,6 +69,11 @@ int RenderSnapshots(App& app, const std::wstring& folder) {
     }
     target->SetTextAntialiasMode(D2D1_TEXT_ANTIALIAS_MODE_GRAYSCALE);
     ComPtr<ID2D1Bitmap> logo = renderer.LoadLogo(target.Get());
+    // The clocks are set just before drawing, so that the slow first creation
+    // of a target and of the fonts does not move the spinner in the picture.
+    const uint64_t now = GetTickCount64();
+    app.spin_start_tick = now - 300;
+    app.phase_tick = now - 5000;
     target->BeginDraw();
     renderer.Paint(app, target.Get(), logo.Get());
     target->EndDraw();

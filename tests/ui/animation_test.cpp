@@ -5,6 +5,8 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <tuple>
+#include <vector>
 
 #include "ui/ring.h"
 
@@ -77,8 +79,6 @@ TEST(Ring, ArcsAreNothingWholeOrPartialBySweep) {
   EXPECT_EQ(ArcShapeFor(0.06f), ArcShape::Partial);
   EXPECT_EQ(ArcShapeFor(359.8f), ArcShape::Partial);
   EXPECT_EQ(ArcShapeFor(359.9f), ArcShape::FullRing);
-  EXPECT_FALSE(IsLargeArc(180.0f));
-  EXPECT_TRUE(IsLargeArc(180.01f));
 
   EXPECT_EQ(ProgressSweep(0.0f), 0.0f);
   EXPECT_EQ(ProgressSweep(0.5f), 180.0f);
@@ -99,6 +99,36 @@ TEST(Ring, AnglesRunClockwiseFromThreeOClockOnTheRing) {
   expect_point(90.0f, 160.0f, 178.0f);   // six o'clock: y grows downwards
   expect_point(180.0f, 94.0f, 112.0f);
   expect_point(-45.0f, 160.0f + 66.0f * std::sqrt(0.5f), 112.0f - 66.0f * std::sqrt(0.5f));
+}
+
+TEST(Ring, ArcBeziersFollowTheCircleInQuarterTurnsAtMost) {
+  const auto on_circle = [](D2D1_POINT_2F p) {
+    return std::hypot(p.x - 160.0f, p.y - 112.0f);
+  };
+  for (auto [start, sweep, pieces] : {std::tuple{-90.0f, 58.0f, 1u}, std::tuple{-90.0f, 180.0f, 2u},
+                                      std::tuple{-12.9f, 180.01f, 3u}, std::tuple{-90.0f, 359.8f, 4u}}) {
+    SCOPED_TRACE(sweep);
+    const std::vector<D2D1_BEZIER_SEGMENT> segments = RingArcBeziers(start, sweep);
+    ASSERT_EQ(segments.size(), pieces);
+    D2D1_POINT_2F from = RingPoint(start);
+    for (const D2D1_BEZIER_SEGMENT& s : segments) {
+      // Sample the cubic: every point stays on the ring of radius 66.
+      for (float t = 0.0f; t <= 1.0f; t += 0.125f) {
+        const float u = 1.0f - t;
+        const D2D1_POINT_2F p{
+            u * u * u * from.x + 3 * u * u * t * s.point1.x + 3 * u * t * t * s.point2.x + t * t * t * s.point3.x,
+            u * u * u * from.y + 3 * u * u * t * s.point1.y + 3 * u * t * t * s.point2.y + t * t * t * s.point3.y};
+        EXPECT_NEAR(on_circle(p), 66.0f, 0.02f);
+      }
+      from = s.point3;
+    }
+    // It ends where the sweep ends, having turned clockwise.
+    const D2D1_POINT_2F end = RingPoint(start + sweep);
+    EXPECT_NEAR(from.x, end.x, 1e-3f);
+    EXPECT_NEAR(from.y, end.y, 1e-3f);
+  }
+  // Clockwise from twelve o'clock the first control point heads right.
+  EXPECT_GT(RingArcBeziers(-90.0f, 58.0f)[0].point1.x, 160.0f);
 }
 
 }  // namespace
