@@ -175,9 +175,9 @@ TEST(RemoveStaleSetups, KeepsTheFileToKeepWhateverItsLetterCase) {
   EXPECT_EQ(ReadBytes(scratch / L"KestrelumeSetup-2.0.0.exe"), "keep");
   EXPECT_FALSE(PathExists(scratch / L"KestrelumeSetup-1.0.0.exe"));
 
-  // A missing folder or an empty one is no problem.
+  // A missing folder is no problem and creates nothing.
   RemoveStaleSetups(scratch / L"missing", scratch / L"missing\\KestrelumeSetup-1.exe");
-  RemoveStaleSetups(L"", L"");
+  EXPECT_FALSE(PathExists(scratch / L"missing"));
 }
 
 TEST(IsCachedSetupValid, AcceptsOnlyTheExactBytes) {
