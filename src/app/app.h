@@ -86,6 +86,12 @@ struct App {
   ButtonAction pressed = ButtonAction::None;
   bool mouse_tracked = false;
 
+  // Window side (app/; main thread). StartRun cancels and joins the previous
+  // run before it starts the next, so there is never more than one worker.
+  void StartRun();
+  void OnAction(ButtonAction action);
+  void LaunchSetup();
+
   // Worker side (workflow/).
   void Work();
   void UpdateProgress(const std::function<void(Progress&)>& change);

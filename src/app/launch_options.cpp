@@ -14,6 +14,11 @@ namespace {
 
 constexpr std::wstring_view kManifestUrlOption = L"--manifest-url";
 constexpr std::wstring_view kWorkDirOption = L"--work-dir";
+#if KESTRELUME_DEV_BUILD
+// Automation of development builds only; release builds do not know them.
+constexpr std::wstring_view kSnapshotDirOption = L"--snapshot-dir";
+constexpr std::wstring_view kOutcomeFileOption = L"--outcome-file";
+#endif
 constexpr DWORD kModulePathUnits = 520;
 
 }  // namespace
@@ -37,6 +42,14 @@ LaunchOptions ApplyCommandLine(LaunchOptions options, const std::vector<std::wst
     } else if (option == kWorkDirOption) {
       options.work_dir = std::wstring(value);
       index += 2;
+#if KESTRELUME_DEV_BUILD
+    } else if (option == kSnapshotDirOption) {
+      options.snapshot_dir = std::wstring(value);
+      index += 2;
+    } else if (option == kOutcomeFileOption) {
+      options.outcome_path = std::wstring(value);
+      index += 2;
+#endif
     } else {
       ++index;
     }

@@ -15,7 +15,8 @@ namespace kestrelume {
 LaunchOptions DefaultLaunchOptions();
 
 // Applies "--manifest-url" and "--work-dir" from `args` (element 0 is the
-// program and is never looked at). Options match exactly, case-sensitively,
+// program and is never looked at); development builds also take
+// "--snapshot-dir" and "--outcome-file". Options match exactly, case-sensitively,
 // and always take the next argument as their value.
 LaunchOptions ApplyCommandLine(LaunchOptions options, const std::vector<std::wstring_view>& args);
 

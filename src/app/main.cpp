@@ -12,6 +12,7 @@
 #include "app/launch_options.h"
 #include "app/window.h"
 #include "manifest/attribution.h"
+#include "ui/snapshots.h"
 
 namespace kestrelume {
 namespace {
@@ -39,7 +40,10 @@ int Run(HINSTANCE instance) {
   app.attribution = ParseAttribution(FileNameOfPath(ModulePath()));
   app.work_dir = WorkDirOrDefault(std::move(app.work_dir));
 
-  const int exit_code = RunWindow(app, instance);
+  // Pictures of every screen instead of the window, for automated checks of
+  // development builds; release builds leave the picture code out.
+  const bool snapshots = KESTRELUME_DEV_BUILD && !app.snapshot_dir.empty();
+  const int exit_code = snapshots ? RenderSnapshots(app, app.snapshot_dir) : RunWindow(app, instance);
   if (exit_code == 0) {
     // Order matters: no posts to a dead window, and the join must not wait
     // on a blocked transfer.

@@ -1,8 +1,5 @@
 #pragma once
-// The window start-up and its message loop, entered by the main routine once
-// App is built. Returns 0 when the message loop ran and ended, 1 when the
-// drawing resources or the window could not be created (no window, no
-// worker then). Main thread.
+// The window: start-up, message loop and window procedure. Main thread only.
 
 #include <windows.h>
 
@@ -10,6 +7,16 @@
 
 namespace kestrelume {
 
+inline constexpr wchar_t kWindowTitle[] = L"Kestrelume Installer";
+inline constexpr UINT_PTR CLOSE_TIMER = 2;
+inline constexpr UINT kCloseAfterLaunchMs = 1600;
+
+// Entered by the main routine once App is built: drawing resources, the
+// window, the first run and the message loop. Returns 0 when the message
+// loop ran and ended, 1 when the drawing resources or the window could not
+// be created (no window and no worker then).
 int RunWindow(App& app, HINSTANCE instance);
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 }  // namespace kestrelume

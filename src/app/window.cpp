@@ -1,0 +1,94 @@
+#include "app/window.h"
+
+#include <dwmapi.h>
+
+#include "ui/animation.h"
+
+namespace kestrelume {
+namespace {
+
+constexpr wchar_t kClassName[] = L"KestrelumeInstallerWindow";
+constexpr DWORD kWindowStyle = 0x80CA0000;  // popup with caption, system menu, minimize
+constexpr int kClientWidth = 320;
+constexpr int kClientHeight = 340;
+
+void RegisterWindowClass(HINSTANCE instance) {
+  WNDCLASSEXW window_class{};
+  window_class.cbSize = sizeof(window_class);
+  window_class.lpfnWndProc = WindowProc;
+  window_class.hInstance = instance;
+  window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  window_class.hIconSm = window_class.hIcon;
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.lpszClassName = kClassName;
+  RegisterClassExW(&window_class);  // a failure shows as CreateWindowExW failing
+}
+
+// Centred in the work area of the monitor under the mouse, at the window's
+// own DPI.
+void PlaceWindow(HWND window, POINT mouse, uint32_t dpi) {
+  const int width = MulDiv(kClientWidth, static_cast<int>(dpi), 96);
+  const int height = MulDiv(kClientHeight, static_cast<int>(dpi), 96);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  GetMonitorInfoW(MonitorFromPoint(mouse, MONITOR_DEFAULTTONEAREST), &monitor);
+  const RECT& area = monitor.rcWork;
+  const int x = area.left + (area.right - area.left - width) / 2;
+  const int y = area.top + (area.bottom - area.top - height) / 2;
+  SetWindowPos(window, nullptr, x, y, width, height,
+               SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+}
+
+// Dark, rounded and with a quiet border where Windows offers it; older
+// versions ignore attributes they do not know.
+void StyleFrame(HWND window) {
+  const DWORD dark = 1;
+  const DWORD round_corners = 2;  // DWMWCP_ROUND
+  const DWORD border = 0x0022262A;
+  DwmSetWindowAttribute(window, 20, &dark, sizeof(dark));
+  DwmSetWindowAttribute(window, 33, &round_corners, sizeof(round_corners));
+  DwmSetWindowAttribute(window, 34, &border, sizeof(border));
+  const MARGINS margins{0, 0, 1, 0};
+  DwmExtendFrameIntoClientArea(window, &margins);
+}
+
+}  // namespace
+
+int RunWindow(App& app, HINSTANCE instance) {
+  if (!app.renderer.CreateResources(app.animations_enabled)) return 1;
+  RegisterWindowClass(instance);
+  POINT mouse{0, 0};
+  GetCursorPos(&mouse);
+  HWND window = CreateWindowExW(0, kClassName, kWindowTitle, kWindowStyle, mouse.x, mouse.y, 100,
+                                100, nullptr, nullptr, instance, &app);
+  if (!window) return 1;
+  app.dpi = GetDpiForWindow(window);
+  PlaceWindow(window, mouse, app.dpi);
+  StyleFrame(window);
+  app.Layout();
+  ShowWindow(window, SW_SHOWNORMAL);
+  UpdateWindow(window);
+  app.StartRun();
+
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return 0;
+}
+
+void App::StartRun() {
+  // Never two workers: stop the old run, wait for it, and only then clear
+  // the cancel flag for the new one.
+  http.Cancel();
+  if (worker.joinable()) worker.join();
+  http.Rearm();
+  ResetProgress();
+  fraction = 0;
+  spin_start_tick = phase_tick = GetTickCount64();
+  worker = std::thread([this] { Work(); });
+  if (HWND handle = window.load()) SetTimer(handle, ANIMATION_TIMER, kAnimationPeriodMs, nullptr);
+}
+
+}  // namespace kestrelume
