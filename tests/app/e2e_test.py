@@ -1,0 +1,188 @@
+#!/usr/bin/python3
+"""Whole runs of the real installer under Wine against a local release server,
+judged by the outcome token the development build writes, the files in its
+work folder, what the server was asked for and what the setup program saw."""
+
+import hashlib
+import http.server
+import os
+import shutil
+import socket
+import subprocess
+import threading
+import unittest
+import urllib.error
+import urllib.request
+
+import e2e_support as e2e
+from e2e_support import windows_path
+
+PREFIX = None
+
+
+def setUpModule():
+    global PREFIX
+    e2e.ensure_display()
+    PREFIX = e2e.WinePrefix()
+
+
+def tearDownModule():
+    if PREFIX:
+        PREFIX.close()
+    e2e.stop_own_display()
+
+
+def read_record(path):
+    with open(path, encoding="utf-8") as f:
+        return f.read().splitlines()
+
+
+def sha256_of(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+class InstallTest(e2e.ServerTest):
+
+    def run_installer(self, work_dir, exe=e2e.INSTALLER, manifest_url=None, **env):
+        args = ["--manifest-url", manifest_url or self.manifest_url(), "--work-dir", windows_path(work_dir)]
+        return e2e.run_to_outcome(PREFIX, args, self.folder, exe=exe, **env)
+
+    def test_release_is_downloaded_verified_started_and_then_reused_from_the_cache(self):
+        self.server.publish(e2e.FAKE_SETUP, version="1.4.2")
+        # A space in the folder shows that the setup path is quoted.
+        work = os.path.join(self.folder, "local app", "updates")
+        record = os.path.join(self.folder, "setup-record.txt")
+        setup = os.path.join(work, "KestrelumeSetup-1.4.2.exe")
+
+        for attempt in ("first", "second"):
+            with self.subTest(attempt):
+                if os.path.exists(record):
+                    os.remove(record)
+                code, token = self.run_installer(
+                    work, KESTRELUME_FAKE_SETUP_RECORD=windows_path(record))
+                self.assertEqual(code, 0)
+                self.assertEqual(token, "launched")
+                # The setup program runs on after the installer has gone.
+                e2e.wait_for(lambda: os.path.exists(record) and len(read_record(record)) == 2, 15,
+                             what="the setup program's record")
+                self.assertEqual(read_record(record),
+                                 ['"%s"' % windows_path(setup), windows_path(work)])
+                self.assertEqual(sorted(os.listdir(work)), ["KestrelumeSetup-1.4.2.exe"])
+                self.assertEqual(sha256_of(setup), sha256_of(e2e.FAKE_SETUP))
+
+        requests = self.server.requests()
+        self.assertEqual([r[0] for r in requests].count("/update/stable.json"), 2)
+        self.assertEqual([r[0] for r in requests].count("/update/stable.json.sig"), 2)
+        # One download only: the second run found the verified file.
+        self.assertEqual([(r[0], r[1]) for r in self.downloads()],
+                         [("/releases/KestrelumeSetup-1.4.2.exe", "via=bootstrap")])
+        self.assertEqual({r[2] for r in requests}, {"KestrelumeInstaller/1"})
+
+    def test_each_failure_ends_with_its_outcome_and_leaves_no_download(self):
+        not_a_program = os.path.join(self.folder, "not-a-program.exe")
+        with open(not_a_program, "wb") as f:
+            f.write(b"This is text, not a Windows program.\n" * 2000)
+        a_file = os.path.join(self.folder, "a-file")
+        with open(a_file, "w") as f:
+            f.write("in the way\n")
+        closed_port = socket.socket()
+        closed_port.bind(("127.0.0.1", 0))
+        closed_url = "http://127.0.0.1:%d/update/stable.json" % closed_port.getsockname()[1]
+        closed_port.close()  # nothing listens there any more
+
+        cases = [
+            ("verify", dict(tamper=True), None, None),
+            ("offline", {}, None, closed_url),
+            ("disk", {}, os.path.join(a_file, "updates"), None),
+            ("retired", dict(bootstrap_min=99), None, None),
+            ("blocked", {}, None, None),
+        ]
+        for token, publish, work, url in cases:
+            with self.subTest(token):
+                self.server.reset()
+                setup = not_a_program if token == "blocked" else e2e.FAKE_SETUP
+                self.server.publish(setup, version="1.4.2", **publish)
+                work_dir = work or os.path.join(self.folder, "work-" + token)
+                record = os.path.join(self.folder, "record-" + token)
+                code, outcome = self.run_installer(
+                    work_dir, manifest_url=url, KESTRELUME_FAKE_SETUP_RECORD=windows_path(record))
+                self.assertEqual(code, 0)
+                self.assertEqual(outcome, token)
+                self.assertFalse(os.path.exists(record), "a setup program ran")
+                if token == "blocked":
+                    # Verified and kept; only the start was refused.
+                    cached = os.path.join(work_dir, "KestrelumeSetup-1.4.2.exe")
+                    self.assertEqual(os.listdir(work_dir), ["KestrelumeSetup-1.4.2.exe"])
+                    self.assertEqual(sha256_of(cached), sha256_of(not_a_program))
+                else:
+                    self.assertEqual(self.downloads(), [])
+                    self.assertFalse(os.path.isdir(work_dir) and os.listdir(work_dir))
+                if token == "offline":
+                    self.assertEqual(self.server.requests(), [])
+                if token == "disk":
+                    self.assertEqual(e2e.read_text(a_file), "in the way\n")
+
+    def test_attribution_tags_from_the_file_name_name_the_cached_setup_but_no_request(self):
+        self.server.publish(e2e.FAKE_SETUP, version="1.4.2")
+        tagged = os.path.join(self.folder, "copies", "KestrelumeInstaller.src-spring.t-a1.exe")
+        os.makedirs(os.path.dirname(tagged))
+        shutil.copyfile(e2e.INSTALLER, tagged)
+        work = os.path.join(self.folder, "work")
+        record = os.path.join(self.folder, "record")
+
+        code, token = self.run_installer(work, exe=tagged,
+                                         KESTRELUME_FAKE_SETUP_RECORD=windows_path(record))
+        self.assertEqual(code, 0)
+        self.assertEqual(token, "launched")
+        name = "KestrelumeSetup-1.4.2.src-spring.t-a1.exe"
+        self.assertEqual(os.listdir(work), [name])
+        e2e.wait_for(lambda: os.path.exists(record) and len(read_record(record)) == 2, 15,
+                     what="the setup program's record")
+        self.assertEqual(read_record(record)[0], '"%s"' % windows_path(os.path.join(work, name)))
+        # The tags stay local: the download carries the installer's marker only.
+        self.assertEqual([(r[0], r[1]) for r in self.server.requests()],
+                         [("/update/stable.json", ""), ("/update/stable.json.sig", ""),
+                          ("/releases/KestrelumeSetup-1.4.2.exe", "via=bootstrap")])
+
+    def test_plain_http_manifest_address_on_another_host_is_ignored(self):
+        # A listener on every interface of this machine: the installer could
+        # reach it through the machine's own address, had it accepted it.
+        seen = []
+
+        class Recorder(http.server.BaseHTTPRequestHandler):
+            def do_GET(self):
+                seen.append(self.path)
+                self.send_response(404)
+                self.send_header("Content-Length", "0")
+                self.end_headers()
+
+            def log_message(self, *args):
+                pass
+
+        listener = http.server.ThreadingHTTPServer(("0.0.0.0", 0), Recorder)
+        threading.Thread(target=listener.serve_forever, daemon=True).start()
+        self.addCleanup(listener.server_close)
+        self.addCleanup(listener.shutdown)
+        addresses = subprocess.run(["hostname", "-I"], capture_output=True, text=True).stdout.split()
+        host = next((a for a in addresses if "." in a and not a.startswith("127.")), "127.0.0.2")
+        url = "http://%s:%d/update/stable.json" % (host, listener.server_address[1])
+        try:
+            urllib.request.urlopen(url.replace("stable.json", "probe"), timeout=5)
+        except urllib.error.HTTPError as answer:
+            answer.close()
+        self.assertEqual(seen, ["/update/probe"], "the listener is not reachable at " + url)
+
+        self.server.publish(e2e.FAKE_SETUP, version="1.4.2")
+        work = os.path.join(self.folder, "work")
+        code, token = self.run_installer(work, manifest_url=url)
+        self.assertEqual(code, 0)
+        # The built-in https address is used instead, and it cannot be
+        # reached from this machine.
+        self.assertEqual(token, "offline")
+        self.assertEqual(seen, ["/update/probe"])
+        self.assertEqual(self.server.requests(), [])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
