@@ -73,17 +73,18 @@ def stop_own_display():
 class WinePrefix:
     """A private copy of the build's prefix with its own wineserver.
 
-    The copy hard-links the prefix's files (Wine replaces a registry file by
-    renaming a new one over it, so the build's prefix never changes) and
-    takes real copies of the registry files. It is deleted by close(), which
-    also stops its wineserver.
+    The copy hard-links the prefix's files, which nothing here writes, and
+    takes real copies of those that Wine rewrites, so the build's prefix
+    never changes. close() stops its wineserver and deletes it.
     """
 
     def __init__(self, dpi=96):
         self.path = tempfile.mkdtemp(prefix="e2e-wineprefix-", dir=BUILD_DIR)
         try:
             subprocess.run(["cp", "-al", BUILD_PREFIX + "/.", self.path], check=True, timeout=60)
-            for name in ("system.reg", "user.reg", "userdef.reg"):
+            # Real copies of what Wine rewrites: the registry, and the file
+            # that names the folder of the prefix's server socket.
+            for name in ("system.reg", "user.reg", "userdef.reg", "wineserver"):
                 source = os.path.join(BUILD_PREFIX, name)
                 if os.path.exists(source):
                     shutil.copyfile(source, os.path.join(self.path, name + ".copy"))
@@ -134,7 +135,15 @@ class WinePrefix:
 
     def close(self):
         try:
-            self._tool("--stop")
+            # Asked directly: it finds its own server wherever this Wine build
+            # keeps the socket, and returns once the server has saved the
+            # registry and gone, so the folder can go after it. Asked until
+            # it finds none, in case a second server started in a race.
+            for _ in range(3):
+                if subprocess.run(["wineserver", "-k"], env=self.env(), stdin=subprocess.DEVNULL,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                  timeout=30).returncode != 0:
+                    break
         finally:
             shutil.rmtree(self.path, ignore_errors=True)
 
