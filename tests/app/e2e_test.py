@@ -8,7 +8,6 @@ import http.server
 import os
 import shutil
 import socket
-import subprocess
 import threading
 import unittest
 import urllib.error
@@ -146,8 +145,8 @@ class InstallTest(e2e.ServerTest):
                           ("/releases/KestrelumeSetup-1.4.2.exe", "via=bootstrap")])
 
     def test_plain_http_manifest_address_on_another_host_is_ignored(self):
-        # A listener on every interface of this machine: the installer could
-        # reach it through the machine's own address, had it accepted it.
+        # A listener on another loopback address: reachable, had the installer
+        # accepted plain http to a host other than 127.0.0.1 or localhost.
         seen = []
 
         class Recorder(http.server.BaseHTTPRequestHandler):
@@ -160,13 +159,11 @@ class InstallTest(e2e.ServerTest):
             def log_message(self, *args):
                 pass
 
-        listener = http.server.ThreadingHTTPServer(("0.0.0.0", 0), Recorder)
+        listener = http.server.ThreadingHTTPServer(("127.0.0.2", 0), Recorder)
         threading.Thread(target=listener.serve_forever, daemon=True).start()
         self.addCleanup(listener.server_close)
         self.addCleanup(listener.shutdown)
-        addresses = subprocess.run(["hostname", "-I"], capture_output=True, text=True).stdout.split()
-        host = next((a for a in addresses if "." in a and not a.startswith("127.")), "127.0.0.2")
-        url = "http://%s:%d/update/stable.json" % (host, listener.server_address[1])
+        url = "http://127.0.0.2:%d/update/stable.json" % listener.server_address[1]
         try:
             urllib.request.urlopen(url.replace("stable.json", "probe"), timeout=5)
         except urllib.error.HTTPError as answer:
