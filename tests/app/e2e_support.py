@@ -68,6 +68,24 @@ def stop_own_display():
         _own_xvfb = None
 
 
+def open_module_prefix():
+    """The display and the prefix copy that one test module shares; for
+    setUpModule. A private Xvfb does not outlive a prefix that failed."""
+    ensure_display()
+    try:
+        return WinePrefix()
+    except BaseException:
+        stop_own_display()
+        raise
+
+
+def close_module_prefix(prefix):
+    """Undoes open_module_prefix; for tearDownModule. prefix may be None."""
+    if prefix:
+        prefix.close()
+    stop_own_display()
+
+
 # --- Wine prefixes ---------------------------------------------------------
 
 class WinePrefix:

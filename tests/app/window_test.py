@@ -21,14 +21,11 @@ PROMPT_CLOSE_S = 2.0
 
 def setUpModule():
     global PREFIX
-    e2e.ensure_display()
-    PREFIX = e2e.WinePrefix()
+    PREFIX = e2e.open_module_prefix()
 
 
 def tearDownModule():
-    if PREFIX:
-        PREFIX.close()
-    e2e.stop_own_display()
+    e2e.close_module_prefix(PREFIX)
 
 
 def closed_port_url():
