@@ -1,0 +1,197 @@
+#include "release_source.h"
+
+#include <windows.h>
+
+#include <string_view>
+
+#include "manifest/address.h"
+#include "text/unique_handle.h"
+#include "text/utf.h"
+#include "workflow/cache.h"
+
+namespace kestrelume {
+
+namespace {
+
+std::string Number(uint64_t value) { return std::to_string(value); }
+
+// Reads at most limit + 1 bytes, so that an over-long file is told apart.
+SourceResult ReadLimited(const std::wstring& path, uint64_t limit, std::string& text) {
+  text.clear();
+  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return {false, "cannot be read: " + WideToUtf8(path)};
+  char buffer[8192];
+  for (;;) {
+    DWORD read = 0;
+    if (!ReadFile(file.get(), buffer, sizeof buffer, &read, nullptr)) return {false, "read error"};
+    if (read == 0) return {true, ""};
+    text.append(buffer, read);
+    if (text.size() > limit) {
+      return {false, "more than " + Number(limit) + " bytes; the installer refuses it (TooLarge)"};
+    }
+  }
+}
+
+const char* TransferName(TransferResult result) {
+  switch (result) {
+    case TransferResult::Ok: return "Ok";
+    case TransferResult::NetworkError: return "NetworkError";
+    case TransferResult::HttpError: return "HttpError";
+    case TransferResult::TooLarge: return "TooLarge";
+    case TransferResult::DigestMismatch: return "DigestMismatch";
+    case TransferResult::FileError: return "FileError";
+    case TransferResult::Cancelled: return "Cancelled";
+  }
+  return "?";
+}
+
+SourceResult FromTransfer(TransferResult result, uint64_t limit) {
+  switch (result) {
+    case TransferResult::Ok: return {true, ""};
+    case TransferResult::NetworkError: return {false, "NetworkError: no connection, or the transfer broke off"};
+    case TransferResult::HttpError: return {false, "HttpError: the status was not 200"};
+    case TransferResult::TooLarge: return {false, "TooLarge: more than " + Number(limit) + " bytes"};
+    default: return {false, TransferName(result)};
+  }
+}
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The path part of an http(s) address, percent-decoded, as a relative
+// Windows path; empty when it names no plain file inside the folder.
+std::wstring PathInFolder(std::string_view address) {
+  const size_t scheme = address.find("://");
+  if (scheme == std::string_view::npos) return {};
+  const size_t slash = address.find('/', scheme + 3);
+  if (slash == std::string_view::npos) return {};
+  std::string_view path = address.substr(slash);
+  path = path.substr(0, path.find_first_of("?#"));
+  std::string decoded;
+  for (size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == '%' && i + 2 < path.size() && HexDigit(path[i + 1]) >= 0 && HexDigit(path[i + 2]) >= 0) {
+      decoded.push_back(static_cast<char>(HexDigit(path[i + 1]) * 16 + HexDigit(path[i + 2])));
+      i += 2;
+    } else {
+      decoded.push_back(path[i]);
+    }
+  }
+  std::wstring relative;
+  size_t start = 1;
+  while (start <= decoded.size()) {
+    size_t end = decoded.find('/', start);
+    if (end == std::string::npos) end = decoded.size();
+    const std::string segment = decoded.substr(start, end - start);
+    if (segment.empty() || segment == "." || segment == ".." ||
+        segment.find_first_of("\\:") != std::string::npos) {
+      return {};
+    }
+    relative += (relative.empty() ? L"" : L"\\") + Utf8ToWide(segment);
+    start = end + 1;
+  }
+  return relative;
+}
+
+// A private folder under the user's temporary folder, removed with what it holds.
+class TemporaryFolder {
+ public:
+  TemporaryFolder() {
+    wchar_t base[MAX_PATH + 1];
+    const DWORD length = GetTempPathW(MAX_PATH + 1, base);
+    if (length == 0 || length > MAX_PATH) return;
+    path_ = std::wstring(base, length) + L"kestrelume-verify-" + std::to_wstring(GetCurrentProcessId()) +
+            L"-" + std::to_wstring(GetTickCount64());
+    if (!CreateDirectoryW(path_.c_str(), nullptr)) path_.clear();
+  }
+  ~TemporaryFolder() {
+    if (path_.empty()) return;
+    DeleteFileW((path_ + L"\\setup.exe").c_str());
+    RemoveDirectoryW(path_.c_str());
+  }
+  TemporaryFolder(const TemporaryFolder&) = delete;
+  TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+};
+
+}  // namespace
+
+SourceResult FolderSource::ReadDocuments(std::string& manifest, std::string& signature) {
+  const std::wstring path = folder_ + L"\\update\\stable.json";
+  SourceResult result = ReadLimited(path, kManifestLimit, manifest);
+  if (!result.ok) return {false, "manifest " + result.problem};
+  result = ReadLimited(path + L".sig", kSignatureLimit, signature);
+  if (!result.ok) return {false, "signature document " + result.problem};
+  return result;
+}
+
+SourceResult FolderSource::CheckSetup(const std::string& address, uint64_t size, const std::string& sha256,
+                                      bool& skipped) {
+  skipped = false;
+  const std::wstring relative = PathInFolder(address);
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  const std::wstring path = folder_ + L"\\" + relative;
+  if (relative.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    skipped = true;
+    return {true, "not in the folder"};
+  }
+  const uint64_t actual = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
+  if (actual != size) {
+    return {false, WideToUtf8(path) + " has " + Number(actual) + " bytes; the manifest says " + Number(size)};
+  }
+  if (!IsCachedSetupValid(path, size, sha256)) {
+    return {false, WideToUtf8(path) + ": its SHA-256 is not the manifest's sha256"};
+  }
+  return {true, WideToUtf8(path) + ": size and SHA-256 match"};
+}
+
+AddressSource::AddressSource(std::string manifest_url) : url_(std::move(manifest_url)) { http_.Open(); }
+
+SourceResult AddressSource::ReadDocuments(std::string& manifest, std::string& signature) {
+  if (!IsAllowedAddress(url_)) {
+    return {false, "the manifest address is refused by the address policy (https, or plain http to "
+                   "127.0.0.1 or localhost only)"};
+  }
+  SourceResult result = FromTransfer(http_.Fetch(url_, kManifestLimit, manifest), kManifestLimit);
+  if (!result.ok) return {false, "manifest: " + result.problem};
+  // The installer asks for the whole address plus ".sig", after any query.
+  result = FromTransfer(http_.Fetch(url_ + ".sig", kSignatureLimit, signature), kSignatureLimit);
+  if (!result.ok) return {false, "signature document: " + result.problem};
+  return result;
+}
+
+SourceResult AddressSource::CheckSetup(const std::string& address, uint64_t size, const std::string& sha256,
+                                       bool& skipped) {
+  skipped = false;
+  TemporaryFolder folder;
+  if (folder.path().empty()) return {false, "no temporary folder for the download"};
+  uint64_t received = 0;
+  const TransferResult result = http_.Download(address, folder.path() + L"\\setup.exe", size, sha256,
+                                               [&received](uint64_t count) { received = count; });
+  switch (result) {
+    case TransferResult::Ok:
+      return {true, Number(size) + " bytes, size and SHA-256 match"};
+    case TransferResult::NetworkError:
+      if (received > 0) {
+        return {false, "NetworkError: the download ended after " + Number(received) + " of " + Number(size) +
+                           " bytes (truncated, or the connection broke)"};
+      }
+      return {false, "NetworkError: no connection, or no body"};
+    case TransferResult::TooLarge:
+      return {false, "TooLarge: the server sends more than the manifest's size, " + Number(size) + " bytes"};
+    case TransferResult::DigestMismatch:
+      return {false, "DigestMismatch: " + Number(size) + " bytes, but their SHA-256 is not the manifest's sha256"};
+    default:
+      return FromTransfer(result, size);
+  }
+}
+
+}  // namespace kestrelume

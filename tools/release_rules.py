@@ -1,0 +1,72 @@
+"""The installer's manifest rules, as the publisher checks them before signing.
+
+Each rule here is the one the installer applies after it has verified the
+signature (version grammar and floor, address policy, size and digest form,
+the reader's bootstrap_min range, the fetch limit), so that a release the
+publisher accepts is one the installer accepts. tests/tools checks the two
+against each other through the installer's own code (tools/verify-release).
+"""
+
+VERSION_FLOOR = "0.2.0"
+BOOTSTRAP_LEVEL = 1          # the level of every installer built so far
+BOOTSTRAP_MIN_LIMIT = 1_000_000
+MANIFEST_LIMIT = 65536       # the installer fetches at most this many bytes
+
+
+def parse_version(text):
+    """Four components, or None: one to four dot-separated runs of 1 to 9
+    ASCII digits, nothing else."""
+    if not text:
+        return None
+    parts = text.split(".")
+    if len(parts) > 4:
+        return None
+    components = []
+    for part in parts:
+        if not (1 <= len(part) <= 9) or not all("0" <= c <= "9" for c in part):
+            return None
+        components.append(int(part))
+    return tuple(components + [0] * (4 - len(components)))
+
+
+def compare_versions(a, b):
+    left = parse_version(a) or (0, 0, 0, 0)
+    right = parse_version(b) or (0, 0, 0, 0)
+    return (left > right) - (left < right)
+
+
+def host_of(address):
+    """(host in lower case, https?) as the installer reads an address."""
+    lowered = "".join(chr(ord(c) + 32) if "A" <= c <= "Z" else c for c in address)
+    if lowered.startswith("https://"):
+        start, https = 8, True
+    elif lowered.startswith("http://"):
+        start, https = 7, False
+    else:
+        return "", False
+    end = len(lowered)
+    for stop in "/?#":
+        found = lowered.find(stop, start)
+        if found >= 0:
+            end = min(end, found)
+    authority = lowered[start:end]
+    if "@" in authority:
+        return "", https
+    return authority.split(":", 1)[0], https
+
+
+def address_problem(address):
+    """Why the installer's address policy refuses the address, or None."""
+    host, https = host_of(address)
+    if not host:
+        if address.lower().startswith(("https://", "http://")):
+            return "has no host (or carries user information before an @)"
+        return "is neither https:// nor http://"
+    if https or host in ("127.0.0.1", "localhost"):
+        return None
+    return "is plain http to %s; plain http is allowed to 127.0.0.1 and localhost only" % host
+
+
+def is_loopback_http(address):
+    host, https = host_of(address)
+    return not https and host in ("127.0.0.1", "localhost")
