@@ -7,9 +7,24 @@ publisher accepts is one the installer accepts. tests/tools checks the two
 against each other through the installer's own code (tools/verify-release).
 """
 
-VERSION_FLOOR = "0.2.0"
-BOOTSTRAP_LEVEL = 1          # the level of every installer built so far
-BOOTSTRAP_MIN_LIMIT = 1_000_000
+import os
+import re
+
+_SOURCE = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "src", "manifest")
+
+
+def _constant(header, name, pattern):
+    """A constant as the installer's source defines it, so the two cannot drift."""
+    with open(os.path.join(_SOURCE, header), encoding="utf-8") as f:
+        found = re.search(r"\b%s\s*=\s*%s;" % (name, pattern), f.read())
+    if not found:
+        raise RuntimeError("%s not found in src/manifest/%s" % (name, header))
+    return found.group(1).replace("'", "")
+
+
+VERSION_FLOOR = _constant("manifest.h", "kVersionFloor", r'"([0-9.]+)"')
+BOOTSTRAP_LEVEL = int(_constant("manifest.h", "kBootstrapLevel", r"([0-9']+)"))
+BOOTSTRAP_MIN_LIMIT = int(_constant("manifest_rules.h", "kBootstrapMinLimit", r"([0-9']+)"))
 MANIFEST_LIMIT = 65536       # the installer fetches at most this many bytes
 
 

@@ -122,7 +122,7 @@ const char* CheckName(ManifestCheck check) {
     case ManifestCheck::Invalid: return "Invalid (a field is missing or malformed)";
     case ManifestCheck::VersionTooLow: return "VersionTooLow (version is below 0.2.0)";
     case ManifestCheck::WindowsTooOld: return "WindowsTooOld (the given Windows is below min_windows)";
-    case ManifestCheck::Retired: return "Retired (bootstrap_min is above this installer level, 1)";
+    case ManifestCheck::Retired: return "Retired (bootstrap_min is above this installer's level)";
   }
   return "?";
 }

@@ -1,0 +1,332 @@
+#!/usr/bin/python3
+"""The release tools against the installer's own code: publish-release's
+refusals match what the installer refuses, a published folder verifies,
+serves from nginx (with the README's server block) and installs, a changed
+or broken release is caught by verify-release and the installer alike, and
+sign-installer's Authenticode signature verifies and keeps the installer
+working."""
+
+import datetime
+import hashlib
+import json
+import os
+import shutil
+import ssl
+import subprocess
+import sys
+import tempfile
+import unittest
+import urllib.request
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "app"))
+import e2e_support as e2e  # noqa: E402
+from e2e_support import windows_path  # noqa: E402
+
+sys.path.insert(0, e2e.TOOLS)
+import manifest_signing  # noqa: E402
+from nginx_server import NginxServer, Site  # noqa: E402
+from test_ca import TestCertificates  # noqa: E402
+
+PUBLISH = os.path.join(e2e.TOOLS, "publish-release")
+VERIFY = os.path.join(e2e.TOOLS, "verify-release")
+SIGN = os.path.join(e2e.TOOLS, "sign-installer")
+KEY_1 = os.path.join(e2e.SOURCE_DIR, "tests", "keys", "dev-signing-key-1.pem")
+KEY_2 = os.path.join(e2e.SOURCE_DIR, "tests", "keys", "dev-signing-key-2.pem")
+SETUP_PATH = "/releases/KestrelumeSetup-1.4.2.exe"
+
+PREFIX = None
+NGINX = None
+CERTS = None
+WORK = None
+
+
+def readme_release_locations():
+    """The location blocks of the README's example server block: what a
+    release host adds to its server, and what this test serves with."""
+    with open(os.path.join(e2e.SOURCE_DIR, "README.md"), encoding="utf-8") as f:
+        lines = f.read().split("\n## Publishing a release", 1)[1].splitlines()
+    start = lines.index("    server {")
+    end = lines.index("    }", start)
+    body = lines[start + 1:end]
+    first = next(i for i, line in enumerate(body) if line.strip().startswith("location"))
+    return "\n".join(line[8:] for line in body[first:])
+
+
+def setUpModule():
+    global PREFIX, NGINX, CERTS, WORK
+    WORK = tempfile.mkdtemp(prefix="kestrelume-release-test-", dir=e2e.BUILD_DIR)
+    PREFIX = e2e.open_module_prefix()
+    try:
+        CERTS = TestCertificates(os.path.join(WORK, "certs"))
+        CERTS.ca.trust_in_prefix(PREFIX.path, os.path.join(e2e.BUILD_DIR, "add_root_cert.exe"),
+                                 env=PREFIX.env())
+        NGINX = NginxServer([Site("release", cert=CERTS.trusted, extra=readme_release_locations())],
+                            folder=os.path.join(WORK, "nginx"), lifetime=300)
+    except BaseException:
+        tearDownModule()
+        raise
+
+
+def tearDownModule():
+    if NGINX:
+        NGINX.close()
+    e2e.close_module_prefix(PREFIX)
+    if WORK:
+        shutil.rmtree(WORK, ignore_errors=True)
+
+
+def publish(setup, out, *options):
+    return subprocess.run(["/usr/bin/python3", PUBLISH, setup, "--key", KEY_1, "--out", out] + list(options),
+                          capture_output=True, text=True, timeout=60)
+
+
+def verify(target, *options):
+    env = dict(os.environ, KESTRELUME_BUILD_DIR=e2e.BUILD_DIR, KESTRELUME_WINEPREFIX=PREFIX.path)
+    return subprocess.run([VERIFY, target] + list(options), capture_output=True, text=True, timeout=120,
+                          env=env, stdin=subprocess.DEVNULL)
+
+
+def sign_unchecked(folder, fields):
+    """Writes and signs the manifest publish-release would have written had it
+    not refused, so that the installer's own verdict on it can be asked."""
+    text = (json.dumps(fields, indent=2, ensure_ascii=False) + "\n").encode()
+    os.makedirs(os.path.join(folder, "update"), exist_ok=True)
+    with open(os.path.join(folder, "update", "stable.json"), "wb") as f:
+        f.write(text)
+    with open(os.path.join(folder, "update", "stable.json.sig"), "wb") as f:
+        f.write(manifest_signing.signature_document(manifest_signing.load_key(KEY_1), text))
+
+
+def install(manifest_url, folder, exe=e2e.INSTALLER):
+    work = os.path.join(folder, "work")
+    shutil.rmtree(work, ignore_errors=True)
+    code, token = e2e.run_to_outcome(PREFIX, ["--manifest-url", manifest_url, "--work-dir", windows_path(work)],
+                                     folder, exe=exe)
+    return token
+
+
+class PublishRulesTest(unittest.TestCase):
+
+    def test_publisher_refuses_exactly_what_the_installer_refuses(self):
+        folder = e2e.new_folder(self)
+        setup = os.path.join(folder, "setup.exe")
+        with open(setup, "wb") as f:
+            f.write(b"MZ setup program\n")
+        empty = os.path.join(folder, "empty.exe")
+        open(empty, "wb").close()
+        url = "https://download.example.com/releases/s.exe"
+        base = dict(version="1.4.2", published="2026-12-01T00:00:00Z", url=url,
+                    sha256=hashlib.sha256(b"MZ setup program\n").hexdigest(), size=17, bootstrap_min=1)
+        # (publish-release options, field named, installer's verdict on the
+        # manifest it would have written, or None when the publisher accepts)
+        cases = [
+            (["--version", "1.2.3-beta"], "version", "check:         Invalid"),
+            (["--version", "v1.2"], "version", "check:         Invalid"),
+            (["--version", "1.2.3.4.5"], "version", "check:         Invalid"),
+            (["--version", "1234567890.1"], "version", "check:         Invalid"),
+            (["--version", "0.1.9"], "version", "check:         VersionTooLow"),
+            (["--url", "http://download.example.com/s.exe"], "url", "check:         Invalid"),
+            (["--url", "https://user@download.example.com/s.exe"], "url", "check:         Invalid"),
+            (["--url", "ftp://download.example.com/s.exe"], "url", "check:         Invalid"),
+            (["--url", "http://127.0.0.2:8080/s.exe"], "url", "check:         Invalid"),
+            (["--mirror", "http://[::1]/s.exe"], "mirror", "check:         Invalid"),
+            (["--min-windows", "10.0.x"], "min_windows", "check:         Invalid"),
+            (["--bootstrap-min", "-1"], "bootstrap_min", "reader:        the installer's JSON reader refuses"),
+            (["--bootstrap-min", "1000001"], "bootstrap_min", "reader:        the installer's JSON reader refuses"),
+            (["--published", ""], "published", "check:         Invalid"),
+            (["--published", "x" * 65600], "manifest", "more than 65536 bytes"),
+            (["--setup", empty], "size", "check:         Invalid"),
+            # Accepted at the edges of each rule, by both.
+            (["--version", "0.2", "--url", "HTTPS://Download.Example.COM:8443/s.exe", "--min-windows", "6.1",
+              "--bootstrap-min", "0", "--mirror", "http://localhost:1/s.exe"], None, "check:         Ok"),
+            (["--version", "000000001.2.3.4", "--bootstrap-min", "1000000"], None, "check:         Retired"),
+        ]
+        for options, field, installer in cases:
+            with self.subTest(" ".join(options)[:60]):
+                values = dict(zip(options[::2], options[1::2]))
+                program = values.pop("--setup", setup)
+                out = os.path.join(folder, "out")
+                shutil.rmtree(out, ignore_errors=True)
+                command = ["--version", "1.4.2", "--url", url, "--published", base["published"]] + [
+                    item for pair in values.items() for item in pair]
+                result = publish(program, out, *command)
+                if field:
+                    self.assertEqual(result.returncode, 1, result.stdout)
+                    self.assertIn("refused, nothing written: %s: " % field, result.stderr)
+                    self.assertFalse(os.path.exists(out))
+                    fields = dict(base)
+                    for option, value in values.items():
+                        key = option[2:].replace("-", "_")
+                        fields[key] = int(value) if key == "bootstrap_min" else value
+                    if program == empty:
+                        fields.update(size=0, sha256=hashlib.sha256(b"").hexdigest())
+                    sign_unchecked(out, fields)
+                else:
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                checked = verify(out)
+                self.assertIn(installer, checked.stdout)
+                self.assertEqual(checked.returncode, 0 if installer.endswith("Ok") else 1, checked.stdout)
+                if values.get("--bootstrap-min") == "1000000":
+                    self.assertIn("EVERY installer now in use", result.stderr)
+
+
+class ServedReleaseTest(unittest.TestCase):
+
+    def setUp(self):
+        self.folder = e2e.new_folder(self)
+        self.root = NGINX.root("release")
+        shutil.rmtree(self.root)
+        os.makedirs(self.root)
+        NGINX.clear_logs()
+        self.manifest_url = NGINX.url("release", "/update/stable.json")
+        result = publish(e2e.FAKE_SETUP, self.root, "--version", "1.4.2", "--copy-setup",
+                         "--url", NGINX.url("release", SETUP_PATH), "--min-windows", "6.1")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.setup_file = os.path.join(self.root, SETUP_PATH[1:])
+
+    def test_published_folder_verifies_is_served_with_cache_rules_and_installs(self):
+        self.assertEqual(sorted(os.path.relpath(os.path.join(d, f), self.root)
+                                for d, _, files in os.walk(self.root) for f in files),
+                         ["releases/KestrelumeSetup-1.4.2.exe", "update/stable.json", "update/stable.json.sig"])
+        checked = verify(self.root)
+        self.assertEqual(checked.returncode, 0, checked.stdout)
+        self.assertIn("signature:     verified by key 1", checked.stdout)
+        self.assertIn("check:         Ok", checked.stdout)
+        self.assertIn("size:          %d" % os.path.getsize(e2e.FAKE_SETUP), checked.stdout)
+        self.assertIn("KestrelumeSetup-1.4.2.exe: size and SHA-256 match", checked.stdout)
+
+        context = ssl.create_default_context(cafile=CERTS.ca.pem_path)
+        for path, lifetime in [("/update/stable.json", "max-age=60"), ("/update/stable.json.sig", "max-age=60"),
+                               (SETUP_PATH, "immutable")]:
+            with urllib.request.urlopen(NGINX.url("release", path), context=context, timeout=10) as answer:
+                self.assertIn(lifetime, answer.headers["Cache-Control"], path)
+
+        self.assertEqual(install(self.manifest_url, self.folder), "launched")
+        downloads = [(r["path"], r["query"]) for r in NGINX.requests("release") if r["path"] == SETUP_PATH
+                     and r["user_agent"] == "KestrelumeInstaller/1"]
+        self.assertEqual(downloads, [(SETUP_PATH, "via=bootstrap")])
+
+        checked = verify(self.manifest_url)
+        self.assertEqual(checked.returncode, 0, checked.stdout)
+        self.assertIn("setup:         %d bytes, size and SHA-256 match" % os.path.getsize(e2e.FAKE_SETUP),
+                      checked.stdout)
+
+    def test_changed_manifest_wrong_keys_digest_and_truncation_are_caught_with_the_reason(self):
+        manifest = os.path.join(self.root, "update", "stable.json")
+        with open(manifest, "rb") as f:
+            original = f.read()
+        with open(self.setup_file, "rb") as f:
+            setup = f.read()
+        other_key = manifest_signing.public_hex(manifest_signing.load_key(KEY_2))
+
+        with open(manifest, "wb") as f:
+            f.write(original.replace(b'"min_windows": "6.1"', b'"min_windows": "6.0"'))
+        for target in (self.root, self.manifest_url):
+            checked = verify(target)
+            self.assertEqual(checked.returncode, 1, checked.stdout)
+            self.assertIn("signature:     NOT verified by any of the 2 keys", checked.stdout)
+        self.assertEqual(install(self.manifest_url, self.folder), "verify")
+        with open(manifest, "wb") as f:
+            f.write(original)
+
+        checked = verify(self.manifest_url, "--keys", other_key)
+        self.assertEqual(checked.returncode, 1)
+        self.assertIn("NOT verified by any of the 1 keys", checked.stdout)
+
+        faults = [("digest", setup[:-1] + bytes([setup[-1] ^ 1]), "DigestMismatch: %d bytes" % len(setup)),
+                  ("truncated", setup[:len(setup) // 2],
+                   "the download ended after %d of %d bytes" % (len(setup) // 2, len(setup)))]
+        for name, served, reason in faults:
+            with self.subTest(name):
+                with open(self.setup_file, "wb") as f:
+                    f.write(served)
+                checked = verify(self.manifest_url)
+                self.assertEqual(checked.returncode, 1, checked.stdout)
+                self.assertIn("setup FAILED:  ", checked.stdout)
+                self.assertIn(reason, checked.stdout)
+
+
+class SignInstallerTest(unittest.TestCase):
+
+    def test_signed_installer_verifies_with_its_ca_and_still_installs(self):
+        folder = e2e.new_folder(self)
+        ca, signer = make_code_signing_pki(folder)
+        signed = os.path.join(folder, "KestrelumeInstaller.exe")
+        shutil.copyfile(e2e.INSTALLER, signed)
+        result = subprocess.run(["/usr/bin/python3", SIGN, signed, "--pkcs12", signer["p12"],
+                                 "--password-file", signer["password"], "--ca", ca["pem"]],
+                                capture_output=True, text=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with_pem = os.path.join(folder, "from-pem.exe")
+        result = subprocess.run(["/usr/bin/python3", SIGN, e2e.INSTALLER, "--cert", signer["cert"],
+                                 "--key", signer["key"], "--ca", ca["pem"], "-o", with_pem],
+                                capture_output=True, text=True, timeout=60)
+        self.assertEqual(result.returncode, 0, result.stderr)
+
+        for path in (signed, with_pem):
+            checked = subprocess.run(["osslsigncode", "verify", "-in", path, "-CAfile", ca["pem"]],
+                                     capture_output=True, text=True, timeout=60)
+            self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+            self.assertIn("Kestrelume Installer", checked.stdout)
+            self.assertIn("https://kestrelume.com/", checked.stdout)
+            self.assertIn("sha256", checked.stdout.lower())
+            # Another authority does not vouch for it.
+            stranger = subprocess.run(["osslsigncode", "verify", "-in", path, "-CAfile", CERTS.ca.pem_path],
+                                      capture_output=True, text=True, timeout=60)
+            self.assertNotEqual(stranger.returncode, 0)
+
+        root = NGINX.root("release")
+        shutil.rmtree(root)
+        result = publish(e2e.FAKE_SETUP, root, "--version", "1.4.2", "--copy-setup",
+                         "--url", NGINX.url("release", SETUP_PATH))
+        self.assertEqual(result.returncode, 0, result.stderr)
+        self.assertEqual(install(NGINX.url("release", "/update/stable.json"), folder, exe=signed), "launched")
+
+
+def make_code_signing_pki(folder):
+    """A throwaway RSA CA and an RSA code-signing certificate it issued."""
+    from cryptography import x509
+    from cryptography.hazmat.primitives import hashes, serialization
+    from cryptography.hazmat.primitives.asymmetric import rsa
+    from cryptography.hazmat.primitives.serialization import pkcs12
+    from cryptography.x509.oid import ExtendedKeyUsageOID, NameOID
+
+    now = datetime.datetime.now(datetime.timezone.utc)
+    day = datetime.timedelta(days=1)
+
+    def name(text):
+        return x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, text)])
+
+    ca_key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
+    ca_cert = (x509.CertificateBuilder().subject_name(name("Kestrelume Test Code Signing CA"))
+               .issuer_name(name("Kestrelume Test Code Signing CA")).public_key(ca_key.public_key())
+               .serial_number(x509.random_serial_number()).not_valid_before(now - day)
+               .not_valid_after(now + 30 * day)
+               .add_extension(x509.BasicConstraints(ca=True, path_length=0), critical=True)
+               .sign(ca_key, hashes.SHA256()))
+    key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
+    cert = (x509.CertificateBuilder().subject_name(name("Kestrelume Test Publisher"))
+            .issuer_name(ca_cert.subject).public_key(key.public_key())
+            .serial_number(x509.random_serial_number()).not_valid_before(now - day)
+            .not_valid_after(now + 30 * day)
+            .add_extension(x509.BasicConstraints(ca=False, path_length=None), critical=True)
+            .add_extension(x509.ExtendedKeyUsage([ExtendedKeyUsageOID.CODE_SIGNING]), critical=False)
+            .sign(ca_key, hashes.SHA256()))
+    pem = serialization.Encoding.PEM
+    files = {"pem": cert.public_bytes(pem) + ca_cert.public_bytes(pem),
+             "ca": ca_cert.public_bytes(pem),
+             "key": key.private_bytes(pem, serialization.PrivateFormat.PKCS8, serialization.NoEncryption()),
+             "p12": pkcs12.serialize_key_and_certificates(b"publisher", key, cert, [ca_cert],
+                                                          serialization.BestAvailableEncryption(b"s3cret")),
+             "password": b"s3cret\n"}
+    paths = {}
+    for kind, data in files.items():
+        paths[kind] = os.path.join(folder, "signer." + kind)
+        with open(paths[kind], "wb") as f:
+            f.write(data)
+    return {"pem": paths["ca"]}, {"cert": paths["pem"], "key": paths["key"], "p12": paths["p12"],
+                                  "password": paths["password"]}
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
