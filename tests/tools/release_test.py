@@ -253,8 +253,10 @@ class SignInstallerTest(unittest.TestCase):
         ca, signer = make_code_signing_pki(folder)
         signed = os.path.join(folder, "KestrelumeInstaller.exe")
         shutil.copyfile(e2e.INSTALLER, signed)
+        timestamps = start_timestamp_server(self, folder, signer)
         result = subprocess.run(["/usr/bin/python3", SIGN, signed, "--pkcs12", signer["p12"],
-                                 "--password-file", signer["password"], "--ca", ca["pem"]],
+                                 "--password-file", signer["password"], "--ca", ca["pem"],
+                                 "--timestamp", timestamps],
                                 capture_output=True, text=True, timeout=60)
         self.assertEqual(result.returncode, 0, result.stderr)
         with_pem = os.path.join(folder, "from-pem.exe")
@@ -264,12 +266,14 @@ class SignInstallerTest(unittest.TestCase):
         self.assertEqual(result.returncode, 0, result.stderr)
 
         for path in (signed, with_pem):
-            checked = subprocess.run(["osslsigncode", "verify", "-in", path, "-CAfile", ca["pem"]],
+            checked = subprocess.run(["osslsigncode", "verify", "-in", path, "-CAfile", ca["pem"],
+                                      "-TSA-CAfile", ca["pem"]],
                                      capture_output=True, text=True, timeout=60)
             self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
-            self.assertIn("Kestrelume Installer", checked.stdout)
-            self.assertIn("https://kestrelume.com/", checked.stdout)
-            self.assertIn("sha256", checked.stdout.lower())
+            self.assertIn("Text description: Kestrelume Installer", checked.stdout)
+            self.assertIn("URL description: https://kestrelume.com/", checked.stdout)
+            self.assertIn("Message digest algorithm  : SHA256", checked.stdout)
+            self.assertEqual("Timestamp Server Signature verification: ok" in checked.stdout, path == signed)
             # Another authority does not vouch for it.
             stranger = subprocess.run(["osslsigncode", "verify", "-in", path, "-CAfile", CERTS.ca.pem_path],
                                       capture_output=True, text=True, timeout=60)
@@ -283,8 +287,45 @@ class SignInstallerTest(unittest.TestCase):
         self.assertEqual(install(NGINX.url("release", "/update/stable.json"), folder, exe=signed), "launched")
 
 
+def start_timestamp_server(test, folder, signer):
+    """An RFC 3161 timestamp server on 127.0.0.1 (openssl ts answers each
+    request with the signer's TSA certificate); returns its address."""
+    import http.server
+    import threading
+    config = os.path.join(folder, "tsa.cnf")
+    with open(config, "w") as f:
+        f.write("[tsa]\ndefault_tsa = k\n[k]\nserial = %s\nsigner_digest = sha256\ndefault_policy = 1.2.3.4.1\n"
+                "digests = sha256\ness_cert_id_alg = sha256\n" % os.path.join(folder, "tsa.serial"))
+    with open(os.path.join(folder, "tsa.serial"), "w") as f:
+        f.write("01\n")
+
+    class Stamper(http.server.BaseHTTPRequestHandler):
+        def do_POST(self):
+            query = os.path.join(folder, "query.tsq")
+            with open(query, "wb") as f:
+                f.write(self.rfile.read(int(self.headers["Content-Length"])))
+            reply = subprocess.run(["openssl", "ts", "-reply", "-config", config, "-queryfile", query,
+                                    "-signer", signer["tsa_cert"], "-inkey", signer["tsa_key"]],
+                                   capture_output=True, timeout=30).stdout
+            self.send_response(200)
+            self.send_header("Content-Type", "application/timestamp-reply")
+            self.send_header("Content-Length", str(len(reply)))
+            self.end_headers()
+            self.wfile.write(reply)
+
+        def log_message(self, *args):
+            pass
+
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Stamper)
+    threading.Thread(target=server.serve_forever, daemon=True).start()
+    test.addCleanup(server.server_close)
+    test.addCleanup(server.shutdown)
+    return "http://127.0.0.1:%d/" % server.server_address[1]
+
+
 def make_code_signing_pki(folder):
-    """A throwaway RSA CA and an RSA code-signing certificate it issued."""
+    """A throwaway RSA CA, and an RSA code-signing certificate and a
+    timestamping certificate it issued."""
     from cryptography import x509
     from cryptography.hazmat.primitives import hashes, serialization
     from cryptography.hazmat.primitives.asymmetric import rsa
@@ -304,28 +345,37 @@ def make_code_signing_pki(folder):
                .not_valid_after(now + 30 * day)
                .add_extension(x509.BasicConstraints(ca=True, path_length=0), critical=True)
                .sign(ca_key, hashes.SHA256()))
-    key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
-    cert = (x509.CertificateBuilder().subject_name(name("Kestrelume Test Publisher"))
-            .issuer_name(ca_cert.subject).public_key(key.public_key())
-            .serial_number(x509.random_serial_number()).not_valid_before(now - day)
-            .not_valid_after(now + 30 * day)
-            .add_extension(x509.BasicConstraints(ca=False, path_length=None), critical=True)
-            .add_extension(x509.ExtendedKeyUsage([ExtendedKeyUsageOID.CODE_SIGNING]), critical=False)
-            .sign(ca_key, hashes.SHA256()))
+    def issue(subject, usage):
+        key = rsa.generate_private_key(public_exponent=65537, key_size=2048)
+        cert = (x509.CertificateBuilder().subject_name(name(subject))
+                .issuer_name(ca_cert.subject).public_key(key.public_key())
+                .serial_number(x509.random_serial_number()).not_valid_before(now - day)
+                .not_valid_after(now + 30 * day)
+                .add_extension(x509.BasicConstraints(ca=False, path_length=None), critical=True)
+                .add_extension(x509.ExtendedKeyUsage([usage]), critical=True)
+                .sign(ca_key, hashes.SHA256()))
+        return key, cert
+
+    key, cert = issue("Kestrelume Test Publisher", ExtendedKeyUsageOID.CODE_SIGNING)
+    tsa_key, tsa_cert = issue("Kestrelume Test Timestamps", ExtendedKeyUsageOID.TIME_STAMPING)
     pem = serialization.Encoding.PEM
     files = {"pem": cert.public_bytes(pem) + ca_cert.public_bytes(pem),
              "ca": ca_cert.public_bytes(pem),
              "key": key.private_bytes(pem, serialization.PrivateFormat.PKCS8, serialization.NoEncryption()),
              "p12": pkcs12.serialize_key_and_certificates(b"publisher", key, cert, [ca_cert],
                                                           serialization.BestAvailableEncryption(b"s3cret")),
-             "password": b"s3cret\n"}
+             "password": b"s3cret\n",
+             "tsa_cert": tsa_cert.public_bytes(pem),
+             "tsa_key": tsa_key.private_bytes(pem, serialization.PrivateFormat.PKCS8,
+                                              serialization.NoEncryption())}
     paths = {}
     for kind, data in files.items():
         paths[kind] = os.path.join(folder, "signer." + kind)
         with open(paths[kind], "wb") as f:
             f.write(data)
     return {"pem": paths["ca"]}, {"cert": paths["pem"], "key": paths["key"], "p12": paths["p12"],
-                                  "password": paths["password"]}
+                                  "password": paths["password"], "tsa_cert": paths["tsa_cert"],
+                                  "tsa_key": paths["tsa_key"]}
 
 
 if __name__ == "__main__":
