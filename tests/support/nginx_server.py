@@ -13,6 +13,7 @@ their own configuration, logs and temporary files in one folder.
         nginx.put("tls", "releases/a.exe", data)          # a file in the site's root
         nginx.url("tls", "/releases/a.exe")               # https://localhost:PORT/releases/a.exe
         nginx.requests("tls")                             # what the site served, from its access log
+        nginx.error_lines("tls")                          # its connections in the error log (failed handshakes)
 
 Site(name, root=None, cert=None, protocols=None, ciphers=None, redirects=None, extra="")
     name       the server's name in this fixture (letters, digits, - and _)
@@ -194,9 +195,19 @@ class NginxServer:
                 entries.append(entry)
         return entries
 
+    def error_lines(self, name):
+        """Lines of the error log (level info) about connections to the site,
+        such as handshakes that failed or were closed by the client."""
+        path = self.log_path("error")
+        if not os.path.exists(path):
+            return []
+        mark = "server: 127.0.0.1:%d" % self.ports[name]
+        with open(path, encoding="utf-8", errors="replace") as f:
+            return [line.rstrip("\n") for line in f if line.rstrip("\n").endswith(mark)]
+
     def clear_logs(self):
         """Forgets what the sites served so far (nginx appends to the same files)."""
-        for name in self.sites:
+        for name in list(self.sites) + ["error"]:
             path = self.log_path(name)
             if os.path.exists(path):
                 open(path, "w").close()

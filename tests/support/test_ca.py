@@ -84,10 +84,11 @@ class TestCA:
         """Adds the CA to the LocalMachine ROOT store of the Wine prefix with
         add_root_cert.exe (helper, built beside the installer), once per
         prefix: a marker file in the prefix names the CA. env: the environment
-        for Wine (DISPLAY and so on); WINEPREFIX is set here."""
+        for Wine (DISPLAY and so on); WINEPREFIX is set here. Returns whether
+        Wine ran (false: the prefix already trusted the CA)."""
         marker = os.path.join(prefix, ".kestrelume-trusted-ca-" + self.fingerprint)
         if os.path.exists(marker):
-            return
+            return False
         env = dict(env or os.environ, WINEPREFIX=os.path.abspath(prefix))
         env.setdefault("WINEDEBUG", "-all")
         env.setdefault("WINEDLLOVERRIDES", "mscoree,mshtml=")
@@ -95,6 +96,7 @@ class TestCA:
         subprocess.run(["wine", os.path.abspath(helper), windows], env=env, check=True, timeout=120,
                        stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         open(marker, "w").close()
+        return True
 
     def issue(self, name, hosts=("localhost",), expired=False, folder=None):
         """Writes NAME.pem (certificate, then this CA) and NAME-key.pem into
