@@ -271,7 +271,7 @@ class SignInstallerTest(unittest.TestCase):
                                      capture_output=True, text=True, timeout=60)
             self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
             self.assertIn("Text description: Kestrelume Installer", checked.stdout)
-            self.assertIn("URL description: https://kestrelume.com/", checked.stdout)
+            self.assertIn("URL description: https://%s/" % e2e.WEBSITE_HOST, checked.stdout)
             self.assertIn("Message digest algorithm  : SHA256", checked.stdout)
             self.assertEqual("Timestamp Server Signature verification: ok" in checked.stdout, path == signed)
             # Another authority does not vouch for it.
