@@ -1,13 +1,14 @@
 // Download benchmark, run by tools/bench-download (not a test).
 //
-//   bench_download compare ADDRESS FOLDER SIZE SHA256
-//     downloads ADDRESS twice, through HttpSession::Download and through a
-//     bare WinHTTP read / WriteFile / BCryptHashData loop with the same
-//     buffer size, and prints both throughputs and their ratio
-//   bench_download peak ADDRESS FOLDER SIZE SHA256
-//     one HttpSession::Download, then the process's peak working set
+//   bench_download session|bare ADDRESS FOLDER SIZE SHA256
+//     downloads ADDRESS (http or https) once, through HttpSession::Download
+//     or through a bare WinHTTP read / WriteFile / BCryptHashData loop with
+//     the same buffer size and session settings, checks size and digest, and
+//     prints the throughput and the process's peak working set and peak
+//     private bytes. One download per process, so that the peaks belong to
+//     that download alone.
 //
-// Output lines are "key value ..." for the script to pick up.
+// Output lines are "key value" for the script to pick up.
 
 #include <windows.h>
 #include <bcrypt.h>
@@ -50,13 +51,26 @@ uint64_t BareDownload(const std::wstring& address, const std::wstring& path, std
   parts.lpszUrlPath = object;
   parts.dwUrlPathLength = 2048;
   if (!WinHttpCrackUrl(address.c_str(), 0, 0, &parts)) return 0;
-  HINTERNET session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+  // The session's settings (proxy mode, timeouts, TLS 1.2 and 1.3), so that
+  // the loop differs from HttpSession::Download only in the program's code.
+  HINTERNET session = WinHttpOpen(kUserAgent, 4 /* WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY */,
                                   WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+  if (!session) {
+    session = WinHttpOpen(kUserAgent, WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                          WINHTTP_NO_PROXY_BYPASS, 0);
+  }
+  if (session) WinHttpSetTimeouts(session, 20000, 20000, 20000, 20000);
+  DWORD protocols = 0x2800;  // option 84: WINHTTP_OPTION_SECURE_PROTOCOLS
+  if (session && !WinHttpSetOption(session, 84, &protocols, sizeof protocols)) {
+    protocols = 0x800;
+    WinHttpSetOption(session, 84, &protocols, sizeof protocols);
+  }
+  const DWORD secure = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
   HINTERNET connection = session ? WinHttpConnect(session, host, parts.nPort, 0) : nullptr;
   HINTERNET request = connection ? WinHttpOpenRequest(connection, L"GET", object, nullptr,
                                                       WINHTTP_NO_REFERER,
                                                       WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                      WINHTTP_FLAG_REFRESH)
+                                                      WINHTTP_FLAG_REFRESH | secure)
                                  : nullptr;
   BCRYPT_ALG_HANDLE algorithm = nullptr;
   BCRYPT_HASH_HANDLE hash = nullptr;
@@ -93,7 +107,7 @@ uint64_t BareDownload(const std::wstring& address, const std::wstring& path, std
 
 int Run(int argc, wchar_t** argv) {
   if (argc != 6) {
-    fprintf(stderr, "usage: bench_download compare|peak ADDRESS FOLDER SIZE SHA256\n");
+    fprintf(stderr, "usage: bench_download session|bare ADDRESS FOLDER SIZE SHA256\n");
     return 2;
   }
   const std::wstring mode = argv[1];
@@ -101,41 +115,40 @@ int Run(int argc, wchar_t** argv) {
   const std::wstring folder = argv[3];
   const uint64_t size = wcstoull(argv[4], nullptr, 10);
   const std::string digest = WideToUtf8(argv[5]);
-  const std::wstring final_path = folder + L"\\bench-setup.exe";
 
-  HttpSession session;
-  session.Open();
   LARGE_INTEGER start, end;
-  QueryPerformanceCounter(&start);
-  const TransferResult result = session.Download(address, final_path, size, digest, {});
-  QueryPerformanceCounter(&end);
-  DeleteFileW(final_path.c_str());
-  if (result != TransferResult::Ok) {
-    fprintf(stderr, "download failed: result %u\n", static_cast<unsigned>(result));
-    return 1;
+  if (mode == L"session") {
+    const std::wstring final_path = folder + L"\\bench-setup.exe";
+    HttpSession session;
+    session.Open();
+    QueryPerformanceCounter(&start);
+    const TransferResult result = session.Download(address, final_path, size, digest, {});
+    QueryPerformanceCounter(&end);
+    DeleteFileW(final_path.c_str());
+    if (result != TransferResult::Ok) {
+      fprintf(stderr, "download failed: result %u\n", static_cast<unsigned>(result));
+      return 1;
+    }
+  } else if (mode == L"bare") {
+    std::string bare_digest;
+    QueryPerformanceCounter(&start);
+    const uint64_t count = BareDownload(Utf8ToWide(address), folder + L"\\bench-bare.exe", bare_digest);
+    QueryPerformanceCounter(&end);
+    if (count != size || bare_digest != digest) {
+      fprintf(stderr, "bare download failed\n");
+      return 1;
+    }
+  } else {
+    fprintf(stderr, "unknown mode\n");
+    return 2;
   }
-  const double session_rate = MiBPerSecond(size, Seconds(start, end));
-
-  if (mode == L"peak") {
-    PROCESS_MEMORY_COUNTERS counters{};
-    counters.cb = sizeof counters;
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 1;
-    printf("peak-working-set-kib %llu\n",
-           static_cast<unsigned long long>(counters.PeakWorkingSetSize / 1024));
-    return 0;
-  }
-
-  std::string bare_digest;
-  QueryPerformanceCounter(&start);
-  const uint64_t bare_count = BareDownload(Utf8ToWide(address), folder + L"\\bench-bare.exe", bare_digest);
-  QueryPerformanceCounter(&end);
-  if (bare_count != size || bare_digest != digest) {
-    fprintf(stderr, "bare download failed\n");
-    return 1;
-  }
-  const double bare_rate = MiBPerSecond(size, Seconds(start, end));
-  printf("session-mib-s %.1f\nbare-mib-s %.1f\nratio %.3f\n", session_rate, bare_rate,
-         session_rate / bare_rate);
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof counters;
+  if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters)) return 1;
+  printf("mib-s %.1f\npeak-working-set-kib %llu\npeak-private-kib %llu\n",
+         MiBPerSecond(size, Seconds(start, end)),
+         static_cast<unsigned long long>(counters.PeakWorkingSetSize / 1024),
+         static_cast<unsigned long long>(counters.PeakPagefileUsage / 1024));
   return 0;
 }
 

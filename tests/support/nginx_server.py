@@ -36,13 +36,19 @@ keeper, this file run as a program:
 
 which reads FOLDER/sites.json (written by NginxServer), writes
 FOLDER/nginx.conf, starts nginx, and writes FOLDER/ready (JSON: {"ports":
-{NAME: PORT}, "lifeline": PORT}) once every port accepts connections. It stops
+{NAME: PORT}, "lifeline": PORT}) and FOLDER/ready.txt (the same as lines
+"NAME PORT", then "lifeline PORT") once every port accepts connections. It stops
 nginx and ends when the lifeline connection (a TCP connection to 127.0.0.1
 port "lifeline", held by the client) closes, when its parent process goes
 away, or after `lifetime` seconds (sites.json), whichever comes first. So a
 test that dies leaves no nginx behind. Clients that are not Python (a test
 program under Wine) can write sites.json themselves, start the keeper and
-hold the lifeline.
+hold the lifeline. For them a TLS site in sites.json may name its
+certificate instead of giving paths: {"tls": {"certificate": "trusted",
+"protocols": [...]}} with a top-level "pki": FOLDER takes that member of
+test_ca.TestCertificates(FOLDER) ("trusted", "expired", "wrong_host",
+"untrusted"); the trusted CA is then FOLDER/ca/ca.der. With "remove_folder": true the
+keeper deletes the whole folder once nginx has stopped.
 
 Certificates for TLS sites name DNS hosts ("localhost"): Wine's WinHTTP
 never matches a server name against an IP address, so TLS addresses use
@@ -115,7 +121,7 @@ class NginxServer:
             os.remove(ready)
         with open(os.path.join(self.folder, "sites.json"), "w") as f:
             json.dump(description, f, indent=1)
-        self._keeper = subprocess.Popen([sys.executable, KEEPER, "--keep", self.folder],
+        self._keeper = subprocess.Popen(["/usr/bin/python3", KEEPER, "--keep", self.folder],
                                         stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                         stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + START_TIMEOUT
@@ -312,6 +318,19 @@ def keep(folder):
     with open(os.path.join(folder, "sites.json")) as f:
         description = json.load(f)
     sites = description["sites"]
+    if description.get("pki"):
+        sys.path.insert(0, os.path.dirname(KEEPER))
+        from test_ca import TestCertificates
+        certs = TestCertificates(description["pki"])
+        for site in sites:
+            tls = site.get("tls")
+            if tls and tls.get("certificate"):
+                tls["cert"], tls["key"] = getattr(certs, tls["certificate"])
+                tls.setdefault("protocols", ["TLSv1.2", "TLSv1.3"])
+                if tls.get("ciphers") is None and {"TLSv1", "TLSv1.1"} & set(tls["protocols"]):
+                    tls["ciphers"] = "DEFAULT@SECLEVEL=0"
+    for site in sites:
+        os.makedirs(site["root"], exist_ok=True)
     for sub in ("logs", "temp"):
         os.makedirs(os.path.join(folder, sub), exist_ok=True)
     ipv6 = _bindable("::1", 0)
@@ -344,6 +363,10 @@ def keep(folder):
     temporary = os.path.join(folder, "ready.tmp")
     with open(temporary, "w") as f:
         json.dump({"ports": ports, "lifeline": listener.getsockname()[1]}, f)
+    with open(temporary + ".txt", "w") as f:
+        f.write("".join("%s %d\n" % item for item in ports.items()))
+        f.write("lifeline %d\n" % listener.getsockname()[1])
+    os.replace(temporary + ".txt", os.path.join(folder, "ready.txt"))
     os.replace(temporary, os.path.join(folder, "ready"))
 
     end = time.monotonic() + float(description.get("lifetime", 900))
@@ -360,6 +383,8 @@ def keep(folder):
                     return 0
     finally:
         _stop(nginx)
+        if description.get("remove_folder"):
+            shutil.rmtree(folder, ignore_errors=True)
     return 0
 
 

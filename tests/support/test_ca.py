@@ -15,7 +15,9 @@ name DNS hosts only: Wine matches the server name against DNS names, never
 against an IP address.
 """
 
+import contextlib
 import datetime
+import fcntl
 import os
 import subprocess
 
@@ -34,6 +36,14 @@ def _write(path, data):
     os.replace(temporary, path)
 
 
+@contextlib.contextmanager
+def _locked(folder):
+    # Test processes that run side by side share the folder.
+    with open(os.path.join(folder, ".lock"), "w") as lock:
+        fcntl.flock(lock, fcntl.LOCK_EX)
+        yield
+
+
 def _key_pem(key):
     return key.private_bytes(serialization.Encoding.PEM, serialization.PrivateFormat.PKCS8,
                              serialization.NoEncryption())
@@ -48,6 +58,10 @@ class TestCA:
         self.pem_path = os.path.join(folder, "ca.pem")
         self.der_path = os.path.join(folder, "ca.der")
         key_path = os.path.join(folder, "ca-key.pem")
+        with _locked(folder):
+            self._load_or_make(key_path, name)
+
+    def _load_or_make(self, key_path, name):
         if os.path.exists(self.pem_path) and os.path.exists(key_path) and os.path.exists(self.der_path):
             with open(key_path, "rb") as f:
                 self.key = serialization.load_pem_private_key(f.read(), None)
@@ -101,10 +115,35 @@ class TestCA:
     def issue(self, name, hosts=("localhost",), expired=False, folder=None):
         """Writes NAME.pem (certificate, then this CA) and NAME-key.pem into
         folder (default: the CA's) for a server certificate valid for the DNS
-        names in hosts; expired=True makes one that ended yesterday.
+        names in hosts; expired=True makes one that ended in the past.
+        A pair already there from this CA for the same hosts, and still
+        valid for 30 days (or expired, as asked), is kept, so that a server
+        that reads it meanwhile never sees a certificate without its key.
         Returns (certificate path, key path)."""
         folder = folder or self.folder
         os.makedirs(folder, exist_ok=True)
+        cert_path = os.path.join(folder, name + ".pem")
+        key_path = os.path.join(folder, name + "-key.pem")
+        with _locked(folder):
+            if not self._still_good(cert_path, key_path, hosts, expired):
+                self._issue(cert_path, key_path, hosts, expired)
+        return cert_path, key_path
+
+    def _still_good(self, cert_path, key_path, hosts, expired):
+        if not (os.path.exists(cert_path) and os.path.exists(key_path)):
+            return False
+        with open(cert_path, "rb") as f:
+            cert = x509.load_pem_x509_certificate(f.read())
+        names = cert.extensions.get_extension_for_class(x509.SubjectAlternativeName).value
+        now = datetime.datetime.now(datetime.timezone.utc)
+        end = cert.not_valid_after.replace(tzinfo=datetime.timezone.utc)
+        return (cert.issuer == self.cert.subject and
+                cert.extensions.get_extension_for_class(x509.AuthorityKeyIdentifier).value.key_identifier ==
+                x509.SubjectKeyIdentifier.from_public_key(self.key.public_key()).digest and
+                names.get_values_for_type(x509.DNSName) == list(hosts) and
+                (end < now if expired else end > now + 30 * DAY))
+
+    def _issue(self, cert_path, key_path, hosts, expired):
         now = datetime.datetime.now(datetime.timezone.utc)
         start, end = (now - 30 * DAY, now - DAY) if expired else (now - DAY, now + 365 * DAY)
         key = ec.generate_private_key(ec.SECP256R1())
@@ -122,12 +161,9 @@ class TestCA:
             .add_extension(x509.AuthorityKeyIdentifier.from_issuer_public_key(self.key.public_key()),
                            critical=False)
             .sign(self.key, hashes.SHA256()))
-        cert_path = os.path.join(folder, name + ".pem")
-        key_path = os.path.join(folder, name + "-key.pem")
         _write(key_path, _key_pem(key))
         _write(cert_path, cert.public_bytes(serialization.Encoding.PEM) +
                self.cert.public_bytes(serialization.Encoding.PEM))
-        return cert_path, key_path
 
 
 class TestCertificates:
