@@ -116,6 +116,8 @@ class NginxServer:
         description = {"sites": [site.as_json(self.folder) for site in sites], "lifetime": lifetime}
         for site in description["sites"]:
             os.makedirs(site["root"], exist_ok=True)
+        # A folder used before keeps its roots, not its logs or state.
+        shutil.rmtree(os.path.join(self.folder, "logs"), ignore_errors=True)
         ready = os.path.join(self.folder, "ready")
         if os.path.exists(ready):
             os.remove(ready)
