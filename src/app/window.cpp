@@ -2,6 +2,7 @@
 
 #include <dwmapi.h>
 
+#include "text/fail_fast.h"
 #include "ui/animation.h"
 
 namespace kestrelume {
@@ -82,12 +83,14 @@ void App::StartRun() {
   // Never two workers: stop the old run, wait for it, and only then clear
   // the cancel flag for the new one.
   http.Cancel();
-  if (worker.joinable()) worker.join();
+  worker.Join();
   http.Rearm();
   ResetProgress();
   fraction = 0;
   spin_start_tick = phase_tick = GetTickCount64();
-  worker = std::thread([this] { Work(); });
+  // Without a worker the window would wait forever; that is as fatal as
+  // running out of memory.
+  if (!worker.Start<&App::Work>(*this)) FailFast();
   if (HWND handle = window.load()) SetTimer(handle, ANIMATION_TIMER, kAnimationPeriodMs, nullptr);
 }
 
