@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "app/app.h"
+#include "app/dpi.h"
 #include "app/launch_options.h"
 #include "app/window.h"
 #include "manifest/attribution.h"
+#include "system/system_functions.h"
 #include "ui/snapshots.h"
 
 namespace kestrelume {
@@ -62,7 +64,7 @@ int Run(HINSTANCE instance) {
 }  // namespace kestrelume
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  SetProcessDpiAwarenessContext(DPI_AWARENESS_CONTEXT_PER_MONITOR_AWARE_V2);
+  kestrelume::EnablePerMonitorDpi(kestrelume::System().SetProcessDpiAwarenessContext);
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
   const int exit_code = kestrelume::Run(instance);
   CoUninitialize();

@@ -1,7 +1,7 @@
 #include "app/window.h"
 
-#include <dwmapi.h>
-
+#include "app/dpi.h"
+#include "system/system_functions.h"
 #include "text/fail_fast.h"
 #include "ui/animation.h"
 
@@ -43,14 +43,15 @@ void PlaceWindow(HWND window, POINT mouse, uint32_t dpi) {
 // Dark, rounded and with a quiet border where Windows offers it; older
 // versions ignore attributes they do not know.
 void StyleFrame(HWND window) {
+  if (!System().Has(SystemLibrary::DwmApi)) return;
   const DWORD dark = 1;
   const DWORD round_corners = 2;  // DWMWCP_ROUND
   const DWORD border = 0x0022262A;
-  DwmSetWindowAttribute(window, 20, &dark, sizeof(dark));
-  DwmSetWindowAttribute(window, 33, &round_corners, sizeof(round_corners));
-  DwmSetWindowAttribute(window, 34, &border, sizeof(border));
+  System().DwmSetWindowAttribute(window, 20, &dark, sizeof(dark));
+  System().DwmSetWindowAttribute(window, 33, &round_corners, sizeof(round_corners));
+  System().DwmSetWindowAttribute(window, 34, &border, sizeof(border));
   const MARGINS margins{0, 0, 1, 0};
-  DwmExtendFrameIntoClientArea(window, &margins);
+  System().DwmExtendFrameIntoClientArea(window, &margins);
 }
 
 }  // namespace
@@ -63,7 +64,7 @@ int RunWindow(App& app, HINSTANCE instance) {
   HWND window = CreateWindowExW(0, kClassName, kWindowTitle, kWindowStyle, mouse.x, mouse.y, 100,
                                 100, nullptr, nullptr, instance, &app);
   if (!window) return 1;
-  app.dpi = GetDpiForWindow(window);
+  app.dpi = WindowDpi(window, System().GetDpiForWindow);
   PlaceWindow(window, mouse, app.dpi);
   StyleFrame(window);
   app.Layout();

@@ -6,23 +6,24 @@
 
 #include <bcrypt.h>
 
+#include "system/system_functions.h"
 #include "text/unique_handle.h"
 
 namespace kestrelume {
 
 struct BcryptAlgorithmTraits {
   static BCRYPT_ALG_HANDLE Invalid() { return nullptr; }
-  static void Close(BCRYPT_ALG_HANDLE h) { BCryptCloseAlgorithmProvider(h, 0); }
+  static void Close(BCRYPT_ALG_HANDLE h) { System().BCryptCloseAlgorithmProvider(h, 0); }
 };
 
 struct BcryptHashTraits {
   static BCRYPT_HASH_HANDLE Invalid() { return nullptr; }
-  static void Close(BCRYPT_HASH_HANDLE h) { BCryptDestroyHash(h); }
+  static void Close(BCRYPT_HASH_HANDLE h) { System().BCryptDestroyHash(h); }
 };
 
 struct BcryptKeyTraits {
   static BCRYPT_KEY_HANDLE Invalid() { return nullptr; }
-  static void Close(BCRYPT_KEY_HANDLE h) { BCryptDestroyKey(h); }
+  static void Close(BCRYPT_KEY_HANDLE h) { System().BCryptDestroyKey(h); }
 };
 
 using UniqueBcryptAlgorithm = UniqueHandle<BCRYPT_ALG_HANDLE, BcryptAlgorithmTraits>;

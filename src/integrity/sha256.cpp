@@ -14,11 +14,12 @@ bool Succeeded(NTSTATUS status) { return status == 0; }
 }  // namespace
 
 Sha256::Sha256() {
-  if (!Succeeded(BCryptOpenAlgorithmProvider(provider_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
+  if (!System().Has(SystemLibrary::Bcrypt)) return;  // no hash: the digest is empty
+  if (!Succeeded(System().BCryptOpenAlgorithmProvider(provider_.put(), BCRYPT_SHA256_ALGORITHM, nullptr, 0))) {
     provider_.release();  // the out-parameter is not defined after a failure
     return;
   }
-  if (!Succeeded(BCryptCreateHash(provider_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0))) {
+  if (!Succeeded(System().BCryptCreateHash(provider_.get(), hash_.put(), nullptr, 0, nullptr, 0, 0))) {
     hash_.release();
   }
 }
@@ -32,7 +33,7 @@ void Sha256::Update(const void* data, uint64_t length) {
   const auto* bytes = static_cast<const uint8_t*>(data);
   while (length > 0) {
     const uint64_t piece = std::min(length, kMaxPiece);
-    if (!Succeeded(BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes), static_cast<ULONG>(piece), 0))) {
+    if (!Succeeded(System().BCryptHashData(hash_.get(), const_cast<PUCHAR>(bytes), static_cast<ULONG>(piece), 0))) {
       failed_ = true;
       return;
     }
@@ -44,7 +45,7 @@ void Sha256::Update(const void* data, uint64_t length) {
 bool Sha256::FinishBytes(std::array<uint8_t, kDigestSize>& digest) {
   digest.fill(0);
   if (!hash_ || failed_) return false;
-  const NTSTATUS status = BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
+  const NTSTATUS status = System().BCryptFinishHash(hash_.get(), digest.data(), static_cast<ULONG>(digest.size()), 0);
   // A hash cannot be finished twice; dropping it here makes the object spent.
   hash_.reset();
   if (!Succeeded(status)) {

@@ -43,7 +43,7 @@ bool ImportPublicKey(BCRYPT_ALG_HANDLE provider, const std::vector<uint8_t>& key
   header.cbKey = kCoordinateSize;
   std::memcpy(blob.data(), &header, sizeof(header));
   std::memcpy(blob.data() + sizeof(header), key.data(), kPublicKeySize);
-  const NTSTATUS status = BCryptImportKeyPair(provider, nullptr, BCRYPT_ECCPUBLIC_BLOB, out.put(), blob.data(),
+  const NTSTATUS status = System().BCryptImportKeyPair(provider, nullptr, BCRYPT_ECCPUBLIC_BLOB, out.put(), blob.data(),
                                               static_cast<ULONG>(blob.size()), 0);
   if (status != 0) {
     out.release();  // not a handle after a failed import
@@ -119,15 +119,16 @@ bool VerifyWithKey(std::string_view manifest, std::string_view signature_text, s
     if (!hash.FinishBytes(digest)) return false;
   }
 
+  if (!System().Has(SystemLibrary::Bcrypt)) return false;
   UniqueBcryptAlgorithm provider;
-  if (BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) != 0) {
+  if (System().BCryptOpenAlgorithmProvider(provider.put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0) != 0) {
     provider.release();
     return false;
   }
   UniqueBcryptKey public_key;
   if (!ImportPublicKey(provider.get(), key, public_key)) return false;
 
-  const NTSTATUS status = BCryptVerifySignature(public_key.get(), nullptr, digest.data(),
+  const NTSTATUS status = System().BCryptVerifySignature(public_key.get(), nullptr, digest.data(),
                                                 static_cast<ULONG>(digest.size()), signature.data(),
                                                 static_cast<ULONG>(signature.size()), 0);
   return status == 0;

@@ -17,7 +17,7 @@ TransferResult ReadBody(HINTERNET request, char* buffer, PartFile& file, Sha256&
                         FunctionRef<void(uint64_t)> on_bytes, uint64_t& count) {
   for (;;) {
     DWORD read = 0;
-    if (!WinHttpReadData(request, buffer, kDownloadBufferSize, &read)) {
+    if (!System().WinHttpReadData(request, buffer, kDownloadBufferSize, &read)) {
       return TransferResult::NetworkError;
     }
     if (read == 0) return TransferResult::Ok;

@@ -10,7 +10,7 @@ TransferResult ReadBody(HINTERNET request, uint64_t limit, std::string& body) {
   char buffer[kFetchBufferSize];
   for (;;) {
     DWORD read = 0;
-    if (!WinHttpReadData(request, buffer, kFetchBufferSize, &read)) {
+    if (!System().WinHttpReadData(request, buffer, kFetchBufferSize, &read)) {
       return TransferResult::NetworkError;
     }
     if (read == 0) return TransferResult::Ok;

@@ -33,23 +33,23 @@ HINTERNET HttpSession::OpenRequest(std::string_view address, UniqueInternet& con
   parts.dwUrlPathLength = kPathUnits;
   parts.lpszExtraInfo = extra;
   parts.dwExtraInfoLength = kExtraUnits;
-  if (!WinHttpCrackUrl(wide.c_str(), 0, 0, &parts)) return nullptr;
+  if (!System().WinHttpCrackUrl(wide.c_str(), 0, 0, &parts)) return nullptr;
 
-  connection.reset(WinHttpConnect(handle.get(), host, parts.nPort, 0));
+  connection.reset(System().WinHttpConnect(handle.get(), host, parts.nPort, 0));
   if (!connection) return nullptr;
 
   const std::wstring object = std::wstring(path, parts.dwUrlPathLength) +
                               std::wstring(extra, parts.dwExtraInfoLength);
   DWORD flags = WINHTTP_FLAG_REFRESH;
   if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= WINHTTP_FLAG_SECURE;
-  HINTERNET opened = WinHttpOpenRequest(connection.get(), L"GET", object.c_str(), nullptr,
+  HINTERNET opened = System().WinHttpOpenRequest(connection.get(), L"GET", object.c_str(), nullptr,
                                         WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
   if (!opened) {
     connection.reset();
     return nullptr;
   }
   DWORD policy = kDisallowHttpsToHttp;
-  WinHttpSetOption(opened, kRedirectPolicy, &policy, sizeof policy);
+  System().WinHttpSetOption(opened, kRedirectPolicy, &policy, sizeof policy);
 
   {
     std::lock_guard lock(request_lock);
@@ -65,14 +65,14 @@ HINTERNET HttpSession::OpenRequest(std::string_view address, UniqueInternet& con
 }
 
 TransferResult HttpSession::Exchange(HINTERNET opened) {
-  if (!WinHttpSendRequest(opened, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
+  if (!System().WinHttpSendRequest(opened, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
                           0)) {
     return TransferResult::NetworkError;
   }
-  if (!WinHttpReceiveResponse(opened, nullptr)) return TransferResult::NetworkError;
+  if (!System().WinHttpReceiveResponse(opened, nullptr)) return TransferResult::NetworkError;
   DWORD status = 0;
   DWORD length = sizeof status;
-  WinHttpQueryHeaders(opened, kStatusCodeNumber, WINHTTP_HEADER_NAME_BY_INDEX, &status, &length,
+  System().WinHttpQueryHeaders(opened, kStatusCodeNumber, WINHTTP_HEADER_NAME_BY_INDEX, &status, &length,
                       WINHTTP_NO_HEADER_INDEX);
   return status == 200 ? TransferResult::Ok : TransferResult::HttpError;
 }
@@ -80,7 +80,7 @@ TransferResult HttpSession::Exchange(HINTERNET opened) {
 void HttpSession::ReleaseRequest(HINTERNET opened) {
   std::lock_guard lock(request_lock);
   // A cancel may have closed it already; a handle is closed exactly once.
-  if (opened && opened == request) WinHttpCloseHandle(opened);
+  if (opened && opened == request) System().WinHttpCloseHandle(opened);
   request = nullptr;
 }
 

@@ -12,7 +12,7 @@ constexpr DWORD kTls13 = 0x2000;             // WINHTTP_FLAG_SECURE_PROTOCOL_TLS
 constexpr int kTimeoutMs = 20000;
 
 HINTERNET OpenWinHttp(DWORD access_type) {
-  return WinHttpOpen(kUserAgent, access_type, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+  return System().WinHttpOpen(kUserAgent, access_type, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
 }
 
 }  // namespace
@@ -26,18 +26,19 @@ void HttpSession::Open() {
     request = nullptr;
   }
   cancelled.exchange(false);
+  if (!System().Has(SystemLibrary::WinHttp)) return;  // no handle: every transfer fails
 
   // Automatic proxy discovery exists only on Windows 8.1 and later.
   handle.reset(OpenWinHttp(kAutomaticProxy));
   if (!handle) handle.reset(OpenWinHttp(WINHTTP_ACCESS_TYPE_DEFAULT_PROXY));
   if (!handle) return;
 
-  WinHttpSetTimeouts(handle.get(), kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
+  System().WinHttpSetTimeouts(handle.get(), kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
   DWORD protocols = kTls12 | kTls13;
-  if (!WinHttpSetOption(handle.get(), kSecureProtocols, &protocols, sizeof protocols)) {
+  if (!System().WinHttpSetOption(handle.get(), kSecureProtocols, &protocols, sizeof protocols)) {
     // Windows without TLS 1.3 refuses the pair; never fall back below 1.2.
     protocols = kTls12;
-    WinHttpSetOption(handle.get(), kSecureProtocols, &protocols, sizeof protocols);
+    System().WinHttpSetOption(handle.get(), kSecureProtocols, &protocols, sizeof protocols);
   }
 }
 
@@ -49,7 +50,7 @@ void HttpSession::Cancel() {
   cancelled.exchange(true);
   std::lock_guard lock(request_lock);
   if (request) {
-    WinHttpCloseHandle(request);
+    System().WinHttpCloseHandle(request);
     request = nullptr;
   }
 }

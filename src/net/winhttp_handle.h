@@ -6,13 +6,14 @@
 #include <windows.h>
 #include <winhttp.h>
 
+#include "system/system_functions.h"
 #include "text/unique_handle.h"
 
 namespace kestrelume {
 
 struct InternetHandleTraits {
   static HINTERNET Invalid() { return nullptr; }
-  static void Close(HINTERNET h) { WinHttpCloseHandle(h); }
+  static void Close(HINTERNET h) { System().WinHttpCloseHandle(h); }
 };
 
 using UniqueInternet = UniqueHandle<HINTERNET, InternetHandleTraits>;

@@ -1,6 +1,8 @@
 #include "ui/renderer.h"
 #include "ui/resource_data.h"
 
+#include "system/system_functions.h"
+
 namespace kestrelume {
 namespace {
 
@@ -75,8 +77,10 @@ bool Renderer::MakeTextFormat(const wchar_t* family, IDWriteFontCollection* coll
 }
 
 bool Renderer::CreateResources(bool& animations_enabled) {
-  if (FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, d2d_factory.ReleaseAndGetAddressOf())) ||
-      FAILED(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
+  if (!System().Has(SystemLibrary::D2D1) || !System().Has(SystemLibrary::DWrite)) return false;
+  if (FAILED(System().D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
+                                       reinterpret_cast<void**>(d2d_factory.ReleaseAndGetAddressOf()))) ||
+      FAILED(System().DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
                                  reinterpret_cast<IUnknown**>(dwrite_factory.ReleaseAndGetAddressOf()))) ||
       FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                               IID_PPV_ARGS(wic_factory.ReleaseAndGetAddressOf())))) {

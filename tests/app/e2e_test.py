@@ -8,6 +8,7 @@ import http.server
 import os
 import shutil
 import socket
+import subprocess
 import threading
 import unittest
 import urllib.error
@@ -176,6 +177,42 @@ class InstallTest(e2e.ServerTest):
         self.assertEqual(token, "offline")
         self.assertEqual(seen, ["/update/probe"])
         self.assertEqual(self.server.requests(), [])
+
+    def test_no_planted_library_is_loaded_and_the_install_still_completes(self):
+        # The probe imports winhttp.dll at load time: its planted copy is taken.
+        probe_folder = os.path.join(self.folder, "probe")
+        probe = plant_beside(probe_folder, os.environ["KESTRELUME_IMPORT_PROBE"])
+        subprocess.run(["wine", probe], env=PREFIX.env(WINEDLLOVERRIDES=PLANTED_OVERRIDES), timeout=30,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.assertIn("winhttp.dll.loaded", markers(probe_folder))
+
+        self.server.publish(e2e.FAKE_SETUP, version="1.4.2")
+        downloads = os.path.join(self.folder, "Downloads")
+        installer = plant_beside(downloads, e2e.INSTALLER)
+        code, token = self.run_installer(os.path.join(self.folder, "work"), exe=installer,
+                                         WINEDLLOVERRIDES=PLANTED_OVERRIDES)
+        self.assertEqual((code, token), (0, "launched"))
+        self.assertEqual(markers(downloads), [])
+
+
+# DLLs dropped beside the installer, as a web page can drop them into a
+# Downloads folder. "n,b" makes Wine search the program's folder before its
+# own copies, as Windows does for every library that is not a KnownDLL.
+# (version.dll is left out: Wine's own user32 imports it.)
+PLANTED = ("winhttp", "bcrypt", "d2d1", "dwrite", "windowscodecs", "dwmapi", "uxtheme")
+PLANTED_OVERRIDES = "mscoree,mshtml=;%s=n,b" % ",".join(PLANTED)
+
+
+def plant_beside(folder, program):
+    os.makedirs(folder)
+    shutil.copy(program, folder)
+    for name in PLANTED:
+        shutil.copy(os.environ["KESTRELUME_MARKER_DLL"], os.path.join(folder, name + ".dll"))
+    return os.path.join(folder, os.path.basename(program))
+
+
+def markers(folder):
+    return sorted(n.lower() for n in os.listdir(folder) if n.endswith(".loaded"))
 
 
 if __name__ == "__main__":
