@@ -12,13 +12,13 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
-#include <mutex>
 #include <string>
-#include <thread>
 
 #include "manifest/attribution.h"
 #include "net/http_session.h"
+#include "text/function_ref.h"
+#include "text/slim_lock.h"
+#include "text/thread.h"
 #include "ui/renderer.h"
 #include "workflow/progress.h"
 
@@ -63,8 +63,8 @@ struct App {
   std::atomic<HWND> window{nullptr};
   uint32_t dpi = 96;
   HttpSession http;
-  std::thread worker;
-  std::mutex progress_lock;
+  Thread worker;
+  SlimLock progress_lock;
   Progress shared_progress;
   Progress shown_progress;
   float fraction = 0;
@@ -94,7 +94,7 @@ struct App {
 
   // Worker side (workflow/).
   void Work();
-  void UpdateProgress(const std::function<void(Progress&)>& change);
+  void UpdateProgress(FunctionRef<void(Progress&)> change);
   // Main thread, no worker running: back to Checking, for both copies.
   void ResetProgress();
   // Main thread: the whole shared record, under progress_lock.

@@ -51,11 +51,11 @@ int Run(HINSTANCE instance) {
     // on a blocked transfer.
     app.window.store(nullptr);
     app.http.Cancel();
-    if (app.worker.joinable()) app.worker.join();
+    app.worker.Join();
   }
 
   app.http.Cancel();
-  if (app.worker.joinable()) app.worker.join();
+  app.worker.Join();
   app.http.Close();
   return exit_code;
 }

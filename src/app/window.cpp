@@ -2,6 +2,7 @@
 
 #include "app/dpi.h"
 #include "system/system_functions.h"
+#include "text/fail_fast.h"
 #include "ui/animation.h"
 
 namespace kestrelume {
@@ -83,12 +84,14 @@ void App::StartRun() {
   // Never two workers: stop the old run, wait for it, and only then clear
   // the cancel flag for the new one.
   http.Cancel();
-  if (worker.joinable()) worker.join();
+  worker.Join();
   http.Rearm();
   ResetProgress();
   fraction = 0;
   spin_start_tick = phase_tick = GetTickCount64();
-  worker = std::thread([this] { Work(); });
+  // Without a worker the window would wait forever; that is as fatal as
+  // running out of memory.
+  if (!worker.Start<&App::Work>(*this)) FailFast();
   if (HWND handle = window.load()) SetTimer(handle, ANIMATION_TIMER, kAnimationPeriodMs, nullptr);
 }
 

@@ -14,7 +14,7 @@ constexpr DWORD kDownloadBufferSize = 65536;
 // number of bytes written and hashed.
 TransferResult ReadBody(HINTERNET request, char* buffer, PartFile& file, Sha256& digest,
                         uint64_t expected_length,
-                        const std::function<void(uint64_t)>& on_bytes, uint64_t& count) {
+                        FunctionRef<void(uint64_t)> on_bytes, uint64_t& count) {
   for (;;) {
     DWORD read = 0;
     if (!System().WinHttpReadData(request, buffer, kDownloadBufferSize, &read)) {
@@ -34,7 +34,7 @@ TransferResult ReadBody(HINTERNET request, char* buffer, PartFile& file, Sha256&
 
 TransferResult HttpSession::Download(std::string_view address, const std::wstring& final_path,
                                      uint64_t expected_length, std::string_view expected_digest,
-                                     const std::function<void(uint64_t)>& on_bytes) {
+                                     FunctionRef<void(uint64_t)> on_bytes) {
   if (cancelled.load()) return TransferResult::Cancelled;
 
   // Deleted when this function returns unless it was moved into place.

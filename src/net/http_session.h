@@ -14,12 +14,12 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
-#include <mutex>
 #include <string>
 #include <string_view>
 
 #include "net/winhttp_handle.h"
+#include "text/function_ref.h"
+#include "text/slim_lock.h"
 
 namespace kestrelume {
 
@@ -67,7 +67,7 @@ class HttpSession {
   // after each chunk.
   TransferResult Download(std::string_view address, const std::wstring& final_path,
                           uint64_t expected_length, std::string_view expected_digest,
-                          const std::function<void(uint64_t)>& on_bytes);
+                          FunctionRef<void(uint64_t)> on_bytes);
 
  private:
   // Opens and registers a GET request for an allowed address, or yields
@@ -81,7 +81,7 @@ class HttpSession {
   void ReleaseRequest(HINTERNET request);
 
   UniqueInternet handle;
-  std::mutex request_lock;
+  SlimLock request_lock;
   HINTERNET request = nullptr;
   std::atomic<bool> cancelled{false};
 };

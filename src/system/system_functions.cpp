@@ -54,7 +54,18 @@ SystemFunctions ResolveSystemFunctions(HMODULE (*load)(const wchar_t* name)) {
 
 const SystemFunctions& System() {
   if (const SystemFunctions* functions = replacement.load(std::memory_order_acquire)) return *functions;
-  static const SystemFunctions resolved = ResolveSystemFunctions(LoadSystemLibrary);
+  // The platform's one-time initialisation rather than a function-local
+  // static: the compiler's guard for those comes from the C++ runtime with
+  // its exception and threading support, some 100 KB in this program.
+  static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
+  static SystemFunctions resolved;  // all null until the first call
+  InitOnceExecuteOnce(
+      &once,
+      [](INIT_ONCE*, void*, void**) -> BOOL {
+        resolved = ResolveSystemFunctions(LoadSystemLibrary);
+        return TRUE;
+      },
+      nullptr, nullptr);
   return resolved;
 }
 

@@ -2,9 +2,9 @@
 
 namespace kestrelume {
 
-void App::UpdateProgress(const std::function<void(Progress&)>& change) {
+void App::UpdateProgress(FunctionRef<void(Progress&)> change) {
   {
-    std::lock_guard<std::mutex> lock(progress_lock);
+    std::lock_guard lock(progress_lock);
     change(shared_progress);
   }
   // Posted outside the lock: the window takes the same lock to copy the
@@ -14,14 +14,14 @@ void App::UpdateProgress(const std::function<void(Progress&)>& change) {
 
 void App::ResetProgress() {
   {
-    std::lock_guard<std::mutex> lock(progress_lock);
+    std::lock_guard lock(progress_lock);
     shared_progress = Progress{};
   }
   shown_progress = Progress{};
 }
 
 Progress App::CopyProgress() {
-  std::lock_guard<std::mutex> lock(progress_lock);
+  std::lock_guard lock(progress_lock);
   return shared_progress;
 }
 

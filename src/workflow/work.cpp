@@ -106,7 +106,7 @@ void App::Work() {
   };
   if (IsCachedSetupValid(setup_path, manifest.size, manifest.sha256)) return hand_over();
 
-  const std::function<void(uint64_t)> on_bytes = [this](uint64_t count) {
+  const auto on_bytes = [this](uint64_t count) {
     UpdateProgress([count](Progress& p) { p.bytes_done = count; });
   };
   TransferResult downloaded = http.Download(DownloadAddress(manifest.url), setup_path,

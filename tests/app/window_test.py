@@ -276,6 +276,20 @@ class RepaintTest(WindowTest):
         e2e.WindowPoint(window).key("Escape")
         self.assertEqual(run.wait(10), 0)
 
+    def test_the_first_frame_does_not_wait_for_an_unanswered_manifest(self):
+        # Headers, then nothing for 20 s: the manifest fetch stays open.
+        self.server.route("/update/stable.json", stall_after=0, stall_seconds=20)
+        started = time.monotonic()
+        run = self.start(trace="trace+d2d")
+        e2e.find_window(e2e.WINDOW_TITLE, run)
+        e2e.wait_for(lambda: self.frames(run) > 0 and self.server.requests(), 10,
+                     what="a frame and the manifest request")
+        self.assertLess(time.monotonic() - started, 10)
+        # The one request is still unanswered: nothing came after it.
+        self.assertEqual([r[0] for r in self.server.requests()], ["/update/stable.json"])
+        e2e.find_window(e2e.WINDOW_TITLE, run)  # still the checking screen
+        self.assertTrue(run.running())
+
     def test_a_failure_screen_is_not_drawn_again_once_shown(self):
         run = self.start(manifest_url=closed_port_url(), trace="trace+d2d")
         window = e2e.find_window(e2e.OFFLINE_TITLE, run)

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "ui/screen_text.h"
 
 namespace kestrelume {
 namespace {
@@ -103,6 +106,51 @@ TEST_F(RendererResources, LogoIsAFullSizeBitmapForAnyRenderTarget) {
   // Without the imaging factory there is no logo, and no crash.
   renderer.wic_factory.Reset();
   EXPECT_EQ(renderer.LoadLogo(target.Get()), nullptr);
+}
+
+// The carried fonts hold only the characters they show: every title must be
+// in the title font and every detail line in the detail font, or a reworded
+// text would be drawn in a fallback font.
+TEST_F(RendererResources, CarriedFontsHoldEveryCharacterOfTheTextsTheyShow) {
+  bool animations = true;
+  ASSERT_TRUE(renderer.CreateResources(animations));
+  auto font_of = [&](const wchar_t* family, DWRITE_FONT_WEIGHT weight) {
+    UINT32 index = 0;
+    BOOL exists = FALSE;
+    ComPtr<IDWriteFontFamily> found;
+    ComPtr<IDWriteFont> font;
+    if (SUCCEEDED(renderer.resource_fonts->FindFamilyName(family, &index, &exists)) && exists &&
+        SUCCEEDED(renderer.resource_fonts->GetFontFamily(index, &found))) {
+      found->GetFirstMatchingFont(weight, DWRITE_FONT_STRETCH_NORMAL, DWRITE_FONT_STYLE_NORMAL, &font);
+    }
+    return font;
+  };
+  const ComPtr<IDWriteFont> title_font = font_of(L"Unbounded", DWRITE_FONT_WEIGHT_SEMI_BOLD);
+  const ComPtr<IDWriteFont> detail_font = font_of(L"JetBrains Mono", DWRITE_FONT_WEIGHT_NORMAL);
+  ASSERT_TRUE(title_font && detail_font);
+
+  std::vector<Progress> screens;
+  for (Phase phase : {Phase::Checking, Phase::Opening}) screens.push_back({.phase = phase});
+  // Every digit in the percentage and in both megabyte counts.
+  for (uint64_t tenths = 0; tenths <= 100; tenths += 11) {
+    screens.push_back({.phase = Phase::Downloading, .bytes_total = 10'485'760,
+                       .bytes_done = tenths * 104'858});
+  }
+  for (uint32_t f = 1; f <= 6; ++f) screens.push_back({.phase = Phase::Failed, .failure = Failure(f)});
+  for (const Progress& screen : screens) {
+    const ScreenTexts texts = TextsFor(screen);
+    for (wchar_t c : texts.title) {
+      BOOL has = FALSE;
+      title_font->HasCharacter(c, &has);
+      EXPECT_TRUE(has) << "title font lacks U+" << std::hex << int(c) << " of a title";
+    }
+    if (screen.phase == Phase::Failed) continue;  // the explanation is in the body font
+    for (wchar_t c : texts.second) {
+      BOOL has = FALSE;
+      detail_font->HasCharacter(c, &has);
+      EXPECT_TRUE(has) << "detail font lacks U+" << std::hex << int(c) << " of a detail line";
+    }
+  }
 }
 
 }  // namespace
