@@ -66,8 +66,8 @@ class AccessibleWindow final : public IUnknown, public ComObject {
 
   AccessibleView View() const;
   void Store(const AccessibleView& view);
-  // The UI Automation root, made on first use (main thread); null when gone.
-  IRawElementProviderSimple* UiaRoot();
+  // The UI Automation root, made on first use; null once disconnected.
+  Microsoft::WRL::ComPtr<IRawElementProviderSimple> UiaRoot();
   // The window is being destroyed: clients' calls fail from now on.
   void Disconnect();
 

@@ -65,17 +65,21 @@ void AccessibleWindow::Store(const AccessibleView& view) {
   ReleaseSRWLockExclusive(&lock_);
 }
 
-IRawElementProviderSimple* AccessibleWindow::UiaRoot() {
-  if (!uia_root_ && View().window) uia_root_ = MakeUiaRoot(this);
-  return uia_root_.Get();
+Microsoft::WRL::ComPtr<IRawElementProviderSimple> AccessibleWindow::UiaRoot() {
+  AcquireSRWLockExclusive(&lock_);
+  if (!uia_root_ && view_.window) uia_root_ = MakeUiaRoot(this);
+  Microsoft::WRL::ComPtr<IRawElementProviderSimple> root = uia_root_;
+  ReleaseSRWLockExclusive(&lock_);
+  return root;
 }
 
 void AccessibleWindow::Disconnect() {
+  Microsoft::WRL::ComPtr<IRawElementProviderSimple> root;
   AcquireSRWLockExclusive(&lock_);
   view_.window = nullptr;
   view_.elements.clear();
+  root.Swap(uia_root_);  // the root holds this state: the cycle ends here
   ReleaseSRWLockExclusive(&lock_);
-  uia_root_.Reset();  // the root holds this state: the cycle ends here
 }
 
 RECT AccessibleView::ScreenRect(const RectF& box) const {
@@ -131,9 +135,9 @@ bool AnswerGetObject(App& app, WPARAM wparam, LPARAM lparam, LRESULT& result) {
   // Without the library there is simply no provider: the system's default
   // answer stands.
   if (id == uia::kRootObjectId && System().Has(SystemLibrary::UiaCore)) {
-    IRawElementProviderSimple* root = state->UiaRoot();
+    Microsoft::WRL::ComPtr<IRawElementProviderSimple> root = state->UiaRoot();
     if (!root) return false;
-    result = System().UiaReturnRawElementProvider(app.window.load(), wparam, lparam, root);
+    result = System().UiaReturnRawElementProvider(app.window.load(), wparam, lparam, root.Get());
     return true;
   }
   if (id == OBJID_CLIENT && System().Has(SystemLibrary::OleAcc)) {

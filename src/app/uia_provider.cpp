@@ -261,7 +261,7 @@ class UiaElementProvider final : public IRawElementProviderSimple,
     int to = -1;
     switch (direction) {
       case NavigateDirection_Parent: {
-        IRawElementProviderSimple* root = state_->UiaRoot();
+        ComPtr<IRawElementProviderSimple> root = state_->UiaRoot();
         return root ? root->QueryInterface(__uuidof(IRawElementProviderFragment),
                                            reinterpret_cast<void**>(out))
                     : S_OK;
@@ -311,7 +311,7 @@ class UiaElementProvider final : public IRawElementProviderSimple,
   HRESULT STDMETHODCALLTYPE get_FragmentRoot(IRawElementProviderFragmentRoot** out) override {
     if (!out) return E_POINTER;
     *out = nullptr;
-    IRawElementProviderSimple* root = state_->UiaRoot();
+    ComPtr<IRawElementProviderSimple> root = state_->UiaRoot();
     return root ? root->QueryInterface(__uuidof(IRawElementProviderFragmentRoot),
                                        reinterpret_cast<void**>(out))
                 : uia::kElementNotAvailable;
@@ -395,12 +395,12 @@ void RaiseUiaEvents(AccessibleWindow* state, const AccessibleView& before, const
                     bool new_screen) {
   const SystemFunctions& system = System();
   if (!system.Has(SystemLibrary::UiaCore) || !system.UiaClientsAreListening()) return;
-  IRawElementProviderSimple* root = state->UiaRoot();
+  ComPtr<IRawElementProviderSimple> root = state->UiaRoot();
   if (!root) return;
   const auto element = [&](int index) { return MakeUiaElement(state, after.generation, index); };
   if (new_screen) {
     int runtime_id[] = {uia::kAppendRuntimeId, 0};
-    system.UiaRaiseStructureChangedEvent(root, uia::kChildrenInvalidated, runtime_id, 2);
+    system.UiaRaiseStructureChangedEvent(root.Get(), uia::kChildrenInvalidated, runtime_id, 2);
     for (int i = 0; i < static_cast<int>(after.elements.size()); ++i) {
       if (after.elements[i].live) system.UiaRaiseAutomationEvent(element(i).Get(), uia::kLiveRegionChangedEvent);
     }
