@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "integrity/decode.h"
+
 namespace kestrelume {
 
 // Each key: 128 lower-case hex characters, X then Y of a P-256 point. An
@@ -18,8 +20,6 @@ using TrustedKeys = std::array<std::string_view, 2>;
 // The keys built into this program, key 1 first.
 TrustedKeys BuiltInTrustedKeys();
 
-bool HexDecode(std::string_view text, std::vector<uint8_t>& out);
-bool Base64Decode(std::string_view text, std::vector<uint8_t>& out);
 bool VerifyWithKey(std::string_view manifest, std::string_view signature_text, std::string_view key_hex);
 // True at the first key (in table order) that verifies.
 bool VerifySignature(std::string_view manifest, std::string_view signature_text,

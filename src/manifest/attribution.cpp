@@ -53,16 +53,6 @@ std::vector<std::wstring_view> SplitAtDots(std::wstring_view text) {
 
 }  // namespace
 
-bool IsValidTag(std::string_view tag, size_t limit) {
-  if (tag.empty() || tag.size() > limit) return false;
-  for (size_t i = 0; i < tag.size(); ++i) {
-    const char c = tag[i];
-    const bool allowed = (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || (c == '-' && i > 0);
-    if (!allowed) return false;
-  }
-  return true;
-}
-
 Attribution ParseAttribution(std::wstring_view file_name) {
   Attribution attribution;
   if (!EndsWithExe(file_name)) return attribution;
