@@ -48,6 +48,7 @@ struct LaunchOptions {
   // Set by nothing yet; kept empty (picture output and outcome file).
   std::wstring snapshot_dir;
   std::wstring outcome_path;
+  bool high_contrast = false;  // act as if the system's high contrast were on
 };
 
 struct App {
@@ -85,6 +86,13 @@ struct App {
   ButtonAction hover = ButtonAction::None;
   ButtonAction pressed = ButtonAction::None;
   bool mouse_tracked = false;
+  // Keyboard focus: an index into the screen's accessible elements
+  // (ui/accessible_elements.h); -1 until the first Tab, and again after a new
+  // screen that no longer offers the focused action.
+  int focus = -1;
+  // The state the window shares with UI Automation and MSAA clients
+  // (app/accessibility.cpp), made with the window.
+  Microsoft::WRL::ComPtr<IUnknown> accessibility;
 
   // Window side (app/; main thread). StartRun cancels and joins the previous
   // run before it starts the next, so there is never more than one worker.

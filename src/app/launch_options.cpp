@@ -18,6 +18,9 @@ constexpr std::wstring_view kWorkDirOption = L"--work-dir";
 // Automation of development builds only; release builds do not know them.
 constexpr std::wstring_view kSnapshotDirOption = L"--snapshot-dir";
 constexpr std::wstring_view kOutcomeFileOption = L"--outcome-file";
+// Wine cannot switch its high-contrast setting on; the colours still come
+// from the system.
+constexpr std::wstring_view kHighContrastOption = L"--high-contrast";
 #endif
 constexpr DWORD kModulePathUnits = 520;
 
@@ -48,6 +51,9 @@ LaunchOptions ApplyCommandLine(LaunchOptions options, const std::vector<std::wst
       index += 2;
     } else if (option == kOutcomeFileOption) {
       options.outcome_path = std::wstring(value);
+      index += 2;
+    } else if (option == kHighContrastOption) {
+      options.high_contrast = value == L"on";
       index += 2;
 #endif
     } else {

@@ -38,6 +38,7 @@ int Run(HINSTANCE instance) {
   app.work_dir = std::move(options.work_dir);
   app.snapshot_dir = std::move(options.snapshot_dir);
   app.outcome_path = std::move(options.outcome_path);
+  app.renderer.force_high_contrast = options.high_contrast;
   app.http.Open();  // a session that cannot open shows later as Offline
   app.attribution = ParseAttribution(FileNameOfPath(ModulePath()));
   app.work_dir = WorkDirOrDefault(std::move(app.work_dir));

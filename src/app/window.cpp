@@ -1,5 +1,6 @@
 #include "app/window.h"
 
+#include "app/accessibility.h"
 #include "app/dpi.h"
 #include "system/system_functions.h"
 #include "text/fail_fast.h"
@@ -68,6 +69,7 @@ int RunWindow(App& app, HINSTANCE instance) {
   PlaceWindow(window, mouse, app.dpi);
   StyleFrame(window);
   app.Layout();
+  CreateAccessibility(app);
   ShowWindow(window, SW_SHOWNORMAL);
   UpdateWindow(window);
   app.StartRun();

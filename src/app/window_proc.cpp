@@ -1,9 +1,11 @@
 #include <windows.h>
 #include <windowsx.h>
 
+#include "app/accessibility.h"
 #include "app/outcome.h"
 #include "app/window.h"
 #include "ui/animation.h"
+#include "ui/accessible_elements.h"
 #include "ui/failure_screen.h"
 
 namespace kestrelume {
@@ -66,6 +68,55 @@ void OnButtonUp(App& app, HWND window, POINT point) {
   }
 }
 
+// Runs an action that the current screen offers (a client's request may
+// arrive after the screen has changed).
+void RunOffered(App& app, ButtonAction action) {
+  for (const AccessibleElement& e : AccessibleElementsFor(app.shown_progress, LayoutOf(app))) {
+    if (e.action == action && action != ButtonAction::None) {
+      app.OnAction(action);
+      return;
+    }
+  }
+}
+
+void MoveFocus(App& app, HWND window, bool backwards) {
+  app.focus = NextFocus(AccessibleElementsFor(app.shown_progress, LayoutOf(app)), app.focus, backwards);
+  Repaint(window);
+}
+
+// Space and Enter on the focused element; false when nothing has focus.
+bool ActivateFocus(App& app) {
+  const std::vector<AccessibleElement> elements =
+      AccessibleElementsFor(app.shown_progress, LayoutOf(app));
+  if (app.focus < 0 || app.focus >= static_cast<int>(elements.size())) return false;
+  app.OnAction(elements[app.focus].action);
+  return true;
+}
+
+LRESULT OnKeyDown(App& app, HWND window, WPARAM wparam, LPARAM lparam) {
+  switch (wparam) {
+    case VK_TAB:
+      MoveFocus(app, window, GetKeyState(VK_SHIFT) < 0);
+      return 0;
+    case VK_SPACE:
+      if (ActivateFocus(app)) return 0;
+      break;
+    case VK_RETURN:
+      // Without keyboard focus Enter keeps its meaning: the primary button.
+      if (ActivateFocus(app)) return 0;
+      if (app.primary_action == ButtonAction::None) break;
+      app.OnAction(app.primary_action);
+      return 0;
+    case VK_ESCAPE:
+      app.OnAction(app.shown_progress.phase == Phase::Failed ? ButtonAction::Close
+                                                              : ButtonAction::Cancel);
+      return 0;
+    default:
+      break;
+  }
+  return DefWindowProcW(window, WM_KEYDOWN, wparam, lparam);
+}
+
 // Over an element the client area behaves as such; everywhere else it is a
 // caption, so the borderless window can be dragged by any empty spot.
 LRESULT OnNcHitTest(const App& app, HWND window, LPARAM lparam) {
@@ -115,6 +166,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
                    suggested->right - suggested->left, suggested->bottom - suggested->top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
       app->renderer.ResizeRenderTarget(window, app->dpi);
+      SyncAccessibility(*app);
       return 0;
     }
     case WM_MOUSEMOVE:
@@ -132,18 +184,34 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       return 0;
     case WM_LBUTTONUP:
       OnButtonUp(*app, window, ClientPoint(lparam));
+      SyncAccessibility(*app);
       return 0;
-    case WM_KEYDOWN:
-      if (wparam == VK_RETURN) {
-        if (app->primary_action == ButtonAction::None) break;
-        app->OnAction(app->primary_action);
-        return 0;
+    case WM_KEYDOWN: {
+      const LRESULT result = OnKeyDown(*app, window, wparam, lparam);
+      SyncAccessibility(*app);
+      return result;
+    }
+    case WM_GETOBJECT: {
+      LRESULT result = 0;
+      if (AnswerGetObject(*app, wparam, lparam, result)) return result;
+      break;
+    }
+    case WM_APP_INVOKE:
+      RunOffered(*app, static_cast<ButtonAction>(wparam));
+      SyncAccessibility(*app);
+      return 0;
+    case WM_APP_FOCUS:
+      if (app->accessibility && static_cast<uint32_t>(lparam) ==
+                                    static_cast<AccessibleWindow*>(app->accessibility.Get())->View().generation) {
+        app->focus = static_cast<int>(wparam);
+        Repaint(window);
+        SyncAccessibility(*app);
       }
-      if (wparam == VK_ESCAPE) {
-        app->OnAction(app->shown_progress.phase == Phase::Failed ? ButtonAction::Close
-                                                                  : ButtonAction::Cancel);
-        return 0;
-      }
+      return 0;
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE:
+      app->renderer.ReadContrast();
+      Repaint(window);
       break;
     case WM_TIMER:
       if (wparam == ANIMATION_TIMER) {
@@ -155,8 +223,10 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       return 0;
     case WM_APP_PROGRESS:
       OnProgress(*app, window);
+      SyncAccessibility(*app);
       return 0;
     case WM_DESTROY:
+      DisconnectAccessibility(*app);
       KillTimer(window, ANIMATION_TIMER);
       // The worker's transfer returns at once; the main routine joins it.
       app->http.Cancel();

@@ -9,7 +9,8 @@ namespace kestrelume {
 namespace {
 
 constexpr const wchar_t* kLibraryNames[] = {L"winhttp.dll", L"bcrypt.dll", L"d2d1.dll",
-                                            L"dwrite.dll",  L"dwmapi.dll", L"user32.dll"};
+                                            L"dwrite.dll",  L"dwmapi.dll", L"oleacc.dll",
+                                            L"uiautomationcore.dll", L"user32.dll"};
 static_assert(sizeof(kLibraryNames) / sizeof(kLibraryNames[0]) == static_cast<size_t>(SystemLibrary::Count));
 
 // Functions that newer Windows added to a library that older Windows has:

@@ -15,11 +15,14 @@
 #include <d2d1.h>
 #include <dwmapi.h>
 #include <dwrite.h>
+#include <oleacc.h>
 #include <winhttp.h>
+
+#include "system/uia_core_api.h"
 
 namespace kestrelume {
 
-enum class SystemLibrary { WinHttp, Bcrypt, D2D1, DWrite, DwmApi, User32, Count };
+enum class SystemLibrary { WinHttp, Bcrypt, D2D1, DWrite, DwmApi, OleAcc, UiaCore, User32, Count };
 
 // d2d1.h adds C++ overloads of D2D1CreateFactory; this is the exported one.
 using D2D1CreateFactoryFunction = HRESULT(WINAPI*)(D2D1_FACTORY_TYPE, REFIID, const D2D1_FACTORY_OPTIONS*,
@@ -51,6 +54,14 @@ using D2D1CreateFactoryFunction = HRESULT(WINAPI*)(D2D1_FACTORY_TYPE, REFIID, co
   X(DWrite,  DWriteCreateFactory,            decltype(&::DWriteCreateFactory))                      \
   X(DwmApi,  DwmSetWindowAttribute,          decltype(&::DwmSetWindowAttribute))                    \
   X(DwmApi,  DwmExtendFrameIntoClientArea,   decltype(&::DwmExtendFrameIntoClientArea))             \
+  X(OleAcc,  LresultFromObject,              decltype(&::LresultFromObject))                        \
+  X(OleAcc,  AccessibleObjectFromWindow,     decltype(&::AccessibleObjectFromWindow))               \
+  X(UiaCore, UiaReturnRawElementProvider,    uia::ReturnRawElementProvider)                         \
+  X(UiaCore, UiaHostProviderFromHwnd,        uia::HostProviderFromHwnd)                             \
+  X(UiaCore, UiaRaiseAutomationEvent,        uia::RaiseAutomationEvent)                             \
+  X(UiaCore, UiaRaiseAutomationPropertyChangedEvent, uia::RaiseAutomationPropertyChangedEvent)      \
+  X(UiaCore, UiaRaiseStructureChangedEvent,  uia::RaiseStructureChangedEvent)                       \
+  X(UiaCore, UiaClientsAreListening,         uia::ClientsAreListening)                              \
   /* Windows 10 1703 and 1607: each may be missing on its own. */                                   \
   X(User32,  SetProcessDpiAwarenessContext,  decltype(&::SetProcessDpiAwarenessContext))            \
   X(User32,  GetDpiForWindow,                decltype(&::GetDpiForWindow))

@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "app/app.h"
+#include "ui/accessible_elements.h"
 #include "ui/animation.h"
 #include "ui/failure_screen.h"
 #include "ui/palette.h"
@@ -81,6 +82,28 @@ void Renderer::DrawButton(ID2D1RenderTarget* target, const D2D1_RECT_F& box,
                           bool pressed) const {
   const float radius = (box.bottom - box.top) * 0.5f;
   const D2D1_ROUNDED_RECT pill{box, radius, radius};
+  if (high_contrast) {
+    // Solid system pairs: highlight for the primary button and for any
+    // button under the mouse, an outline in the button text colour otherwise.
+    const SystemColours& c = system_colours;
+    const bool filled = primary || hovered || pressed;
+    if (filled) {
+      if (ComPtr<ID2D1SolidColorBrush> fill = SolidBrush(target, Rgb(c.highlight))) {
+        target->FillRoundedRectangle(pill, fill.Get());
+      }
+    }
+    if (!filled || hovered) {
+      if (ComPtr<ID2D1SolidColorBrush> line =
+              SolidBrush(target, Rgb(filled ? c.window_text : c.button_text))) {
+        target->DrawRoundedRectangle(
+            {{box.left + 1, box.top + 1, box.right - 1, box.bottom - 1}, radius - 1, radius - 1},
+            line.Get(), 2.0f);
+      }
+    }
+    DrawLabel(target, label, button_format.Get(), box,
+              Rgb(filled ? c.highlight_text : c.window_text), false, false);
+    return;
+  }
   if (primary) {
     ComPtr<ID2D1LinearGradientBrush> gold = MakeGoldBrush(
         target, {box.left - 20.0f, box.top}, {box.right + 20.0f, box.bottom});
@@ -137,29 +160,44 @@ void Renderer::Paint(const App& app, ID2D1RenderTarget* target, ID2D1Bitmap* log
   const Progress& progress = app.shown_progress;
   const uint64_t now = GetTickCount64();
   const bool failed = progress.phase == Phase::Failed;
+  // In high contrast every colour is one of the system's, with no gradient
+  // and no halo.
+  const bool contrast = high_contrast;
+  const SystemColours& system = system_colours;
 
-  target->Clear(Rgb(kBackground));
-  DrawBackdrop(target);
+  target->Clear(Rgb(contrast ? system.window : kBackground));
+  if (!contrast) DrawBackdrop(target);
 
   // Close glyph; pressing alone fills its box but does not light the glyph.
-  if (app.hover == ButtonAction::Close || app.pressed == ButtonAction::Close) {
+  const bool close_lit = app.hover == ButtonAction::Close || app.pressed == ButtonAction::Close;
+  if (close_lit) {
     const float alpha = app.pressed == ButtonAction::Close ? 0.12f : 0.07f;
-    if (ComPtr<ID2D1SolidColorBrush> fill = SolidBrush(target, Rgb(kTextPrimary, alpha))) {
+    if (ComPtr<ID2D1SolidColorBrush> fill =
+            SolidBrush(target, contrast ? Rgb(system.highlight) : Rgb(kTextPrimary, alpha))) {
       target->FillRoundedRectangle({ToD2D(app.close_rect), 8.0f, 8.0f}, fill.Get());
     }
   }
   DrawLabel(target, L"\uE8BB", icon_format.Get(), ToD2D(app.close_rect),
-            Rgb(app.hover == ButtonAction::Close ? kTextPrimary : kTextSecondary), false, false);
+            contrast ? Rgb(close_lit ? system.highlight_text : system.window_text)
+                     : Rgb(app.hover == ButtonAction::Close ? kTextPrimary : kTextSecondary),
+            false, false);
 
   // The ring: dotted on a failure screen; otherwise a track with the spinner
   // or the progress arc over it, and on opening a full gold ring and the halo.
-  ComPtr<ID2D1LinearGradientBrush> gold = MakeGoldBrush(target, {94, 46}, {226, 178});
+  ComPtr<ID2D1Brush> gold;
+  if (contrast) {
+    gold = SolidBrush(target, Rgb(system.highlight));
+  } else {
+    gold = MakeGoldBrush(target, {94, 46}, {226, 178});
+  }
   if (failed) {
-    if (ComPtr<ID2D1SolidColorBrush> track = SolidBrush(target, Rgb(kTrackFailed))) {
+    if (ComPtr<ID2D1SolidColorBrush> track =
+            SolidBrush(target, Rgb(contrast ? system.button_text : kTrackFailed))) {
       target->DrawEllipse(kRing, track.Get(), 2.5f, dotted_stroke.Get());
     }
   } else {
-    if (ComPtr<ID2D1SolidColorBrush> track = SolidBrush(target, Rgb(kTrack))) {
+    if (ComPtr<ID2D1SolidColorBrush> track =
+            SolidBrush(target, Rgb(contrast ? system.button_text : kTrack))) {
       target->DrawEllipse(kRing, track.Get(), 3.0f);
     }
     if (gold) {
@@ -173,7 +211,9 @@ void Renderer::Paint(const App& app, ID2D1RenderTarget* target, ID2D1Bitmap* log
     }
     if (progress.phase == Phase::Opening) {
       if (gold) target->DrawEllipse(kRing, gold.Get(), 3.0f, round_stroke.Get());
-      DrawHalo(target, HaloStrength(ElapsedSeconds(now, app.phase_tick), app.animations_enabled));
+      if (!contrast) {
+        DrawHalo(target, HaloStrength(ElapsedSeconds(now, app.phase_tick), app.animations_enabled));
+      }
     }
   }
 
@@ -181,7 +221,9 @@ void Renderer::Paint(const App& app, ID2D1RenderTarget* target, ID2D1Bitmap* log
   // elsewhere.
   if (logo) {
     ComPtr<ID2D1Brush> fill;
-    if (failed) {
+    if (contrast) {
+      fill = SolidBrush(target, Rgb(system.window_text));
+    } else if (failed) {
       fill = SolidBrush(target, Rgb(kTextPrimary, 0.3f));
     } else if (gold) {
       fill = MakeGoldBrush(target, {kLogoBox.left, kLogoBox.top}, {kLogoBox.right, kLogoBox.bottom});
@@ -200,12 +242,14 @@ void Renderer::Paint(const App& app, ID2D1RenderTarget* target, ID2D1Bitmap* log
   gold.Reset();
 
   const ScreenTexts texts = TextsFor(progress);
-  DrawLabel(target, texts.title, title_format.Get(), kTitleBox, Rgb(kTextPrimary), false, true);
+  DrawLabel(target, texts.title, title_format.Get(), kTitleBox,
+            Rgb(contrast ? system.window_text : kTextPrimary), false, true);
   if (failed) {
-    DrawLabel(target, texts.second, body_format.Get(), kBodyBox, Rgb(kTextSecondary), false, false);
+    DrawLabel(target, texts.second, body_format.Get(), kBodyBox,
+              Rgb(contrast ? system.window_text : kTextSecondary), false, false);
   } else {
-    DrawLabel(target, texts.second, detail_format.Get(), kDetailBox, Rgb(kTextTertiary), false,
-              false);
+    DrawLabel(target, texts.second, detail_format.Get(), kDetailBox,
+              Rgb(contrast ? system.gray_text : kTextTertiary), false, false);
   }
 
   const FailureScreen screen = failed ? FailureScreenFor(progress.failure) : FailureScreen{};
@@ -216,11 +260,33 @@ void Renderer::Paint(const App& app, ID2D1RenderTarget* target, ID2D1Bitmap* log
   if (app.secondary_action == ButtonAction::Cancel) {
     const bool lit = app.hover == ButtonAction::Cancel || app.pressed == ButtonAction::Cancel;
     DrawLabel(target, L"Cancel", link_format.Get(), ToD2D(app.secondary_rect),
-              Rgb(lit ? kTextPrimary : kTextSecondary), true, false);
+              contrast ? Rgb(lit ? system.highlight : system.window_text)
+                       : Rgb(lit ? kTextPrimary : kTextSecondary),
+              true, false);
   } else if (app.secondary_action != ButtonAction::None) {
     DrawButton(target, ToD2D(app.secondary_rect), screen.secondary_label, false,
                app.hover == app.secondary_action, app.pressed == app.secondary_action);
   }
+  DrawFocusRing(app, target);
+}
+
+// Around the keyboard focus only, which exists from the first Tab on: 3 DIPs
+// outside the element's shape, 2 wide.
+void Renderer::DrawFocusRing(const App& app, ID2D1RenderTarget* target) const {
+  if (app.focus < 0) return;
+  const std::vector<AccessibleElement> elements =
+      AccessibleElementsFor(app.shown_progress, LayoutOf(app));
+  if (app.focus >= static_cast<int>(elements.size())) return;
+  const AccessibleElement& e = elements[app.focus];
+  if (!IsClickable(e)) return;
+  ComPtr<ID2D1SolidColorBrush> brush = SolidBrush(
+      target, high_contrast ? Rgb(system_colours.highlight) : Rgb(kTextPrimary, 0.8f));
+  if (!brush) return;
+  constexpr float kOut = 4.0f;  // 3 DIPs of gap plus half the stroke
+  const D2D1_ROUNDED_RECT ring{
+      {e.box.left - kOut, e.box.top - kOut, e.box.right + kOut, e.box.bottom + kOut},
+      e.corner_radius + kOut, e.corner_radius + kOut};
+  target->DrawRoundedRectangle(ring, brush.Get(), 2.0f);
 }
 
 }  // namespace kestrelume

@@ -33,4 +33,15 @@ inline constexpr GoldStop kGoldGradient[] = {
 };
 }  // namespace palette
 
+// The system's colour pairs (0xRRGGBB), used for everything while a
+// high-contrast theme is on.
+struct SystemColours {
+  uint32_t window = 0xFFFFFF;          // COLOR_WINDOW: backdrop
+  uint32_t window_text = 0x000000;     // COLOR_WINDOWTEXT: texts, logo
+  uint32_t highlight = 0x0078D7;       // COLOR_HIGHLIGHT: primary button, arc, focus ring
+  uint32_t highlight_text = 0xFFFFFF;  // COLOR_HIGHLIGHTTEXT: labels on highlight
+  uint32_t gray_text = 0x6D6D6D;       // COLOR_GRAYTEXT: the detail line
+  uint32_t button_text = 0x000000;     // COLOR_BTNTEXT: outlines and the ring's track
+};
+
 }  // namespace kestrelume

@@ -19,6 +19,8 @@
 #include <optional>
 #include <string_view>
 
+#include "ui/palette.h"
+
 namespace kestrelume {
 
 struct App;
@@ -42,6 +44,14 @@ struct Renderer {
   ComPtr<IDWriteTextFormat> link_format;
   ComPtr<IDWriteTextFormat> button_format;
   ComPtr<IDWriteTextFormat> icon_format;
+
+  // High contrast: on when the system says so (or when a development build
+  // is told to act as if), read by CreateResources and again by
+  // ReadContrast when the system settings or colours change.
+  bool force_high_contrast = false;
+  bool high_contrast = false;
+  SystemColours system_colours;
+  void ReadContrast();
 
   // Once, before the window exists, with COM initialised on this thread.
   // True when the three factories and all six text formats exist. Writes the
@@ -78,6 +88,8 @@ struct Renderer {
                  bool shrink_to_fit) const;
   void DrawButton(ID2D1RenderTarget* target, const D2D1_RECT_F& box, std::wstring_view label,
                   bool primary, bool hovered, bool pressed) const;
+  // The keyboard focus ring of app.focus, if any.
+  void DrawFocusRing(const App& app, ID2D1RenderTarget* target) const;
   // Strokes part of the ring (angles in degrees, clockwise, -90 = twelve
   // o'clock). `stroke` may be null.
   void DrawArc(ID2D1RenderTarget* target, float start, float sweep, ID2D1Brush* brush,

@@ -87,6 +87,7 @@ bool Renderer::CreateResources(bool& animations_enabled) {
     return false;
   }
 
+  ReadContrast();
   BOOL animate = TRUE;
   if (SystemParametersInfoW(SPI_GETCLIENTAREAANIMATION, 0, &animate, 0)) {
     animations_enabled = animate != FALSE;
@@ -135,6 +136,21 @@ std::optional<float> Renderer::MeasureWidth(std::wstring_view text, IDWriteTextF
   DWRITE_TEXT_METRICS metrics{};
   if (FAILED(layout->GetMetrics(&metrics))) return std::nullopt;
   return metrics.widthIncludingTrailingWhitespace;
+}
+
+void Renderer::ReadContrast() {
+  HIGHCONTRASTW setting{};
+  setting.cbSize = sizeof(setting);
+  high_contrast = force_high_contrast ||
+                  (SystemParametersInfoW(SPI_GETHIGHCONTRAST, sizeof(setting), &setting, 0) &&
+                   (setting.dwFlags & HCF_HIGHCONTRASTON));
+  const auto rgb = [](int index) {
+    const COLORREF c = GetSysColor(index);
+    return static_cast<uint32_t>(GetRValue(c)) << 16 | static_cast<uint32_t>(GetGValue(c)) << 8 |
+           GetBValue(c);
+  };
+  system_colours = {rgb(COLOR_WINDOW),     rgb(COLOR_WINDOWTEXT), rgb(COLOR_HIGHLIGHT),
+                    rgb(COLOR_HIGHLIGHTTEXT), rgb(COLOR_GRAYTEXT), rgb(COLOR_BTNTEXT)};
 }
 
 }  // namespace kestrelume

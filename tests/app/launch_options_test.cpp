@@ -35,6 +35,7 @@ TEST(LaunchOptions, WithoutArgumentsUsesTheDefaultAddressAndThePerUserFolder) {
   EXPECT_TRUE(options.work_dir.empty());
   EXPECT_TRUE(options.snapshot_dir.empty());
   EXPECT_TRUE(options.outcome_path.empty());
+  EXPECT_FALSE(options.high_contrast);
   EXPECT_EQ(Read({}).manifest_url, kDefaultUrl);
 
   const std::wstring local = LocalAppData();
@@ -134,6 +135,14 @@ TEST(LaunchOptions, AttributionComesFromTheFileNameOnly) {
   ASSERT_FALSE(own.empty());
   EXPECT_EQ(FileNameOfPath(own), L"app_launch_options_tests.exe");
 }
+
+#if KESTRELUME_DEV_BUILD
+TEST(LaunchOptions, DevelopmentBuildsActAsInHighContrastOnlyWhenToldOn) {
+  EXPECT_TRUE(Read({L"p", L"--high-contrast", L"on"}).high_contrast);
+  EXPECT_FALSE(Read({L"p", L"--high-contrast", L"off"}).high_contrast);
+  EXPECT_FALSE(Read({L"p", L"--high-contrast"}).high_contrast);  // no value: ignored
+}
+#endif
 
 }  // namespace
 }  // namespace kestrelume

@@ -55,7 +55,8 @@ HMODULE Kernel32ForWinHttpAndUser32(const wchar_t* name) {
 TEST(SystemFunctions, AMissingLibraryOrFunctionLeavesItsFunctionsNull) {
   const SystemFunctions all = ResolveSystemFunctions(LoadSystemLibrary);
   for (auto library : {SystemLibrary::WinHttp, SystemLibrary::Bcrypt, SystemLibrary::D2D1, SystemLibrary::DWrite,
-                       SystemLibrary::DwmApi, SystemLibrary::User32}) {
+                       SystemLibrary::DwmApi, SystemLibrary::OleAcc, SystemLibrary::UiaCore,
+                       SystemLibrary::User32}) {
     EXPECT_TRUE(all.Has(library)) << static_cast<int>(library);
   }
   EXPECT_NE(all.GetDpiForWindow, nullptr);
