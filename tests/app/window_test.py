@@ -277,8 +277,9 @@ class RepaintTest(WindowTest):
         self.assertEqual(run.wait(10), 0)
 
     def test_the_first_frame_does_not_wait_for_an_unanswered_manifest(self):
-        # Headers, then nothing for 20 s: the manifest fetch stays open.
-        self.server.route("/update/stable.json", stall_after=0, stall_seconds=20)
+        # Headers that promise a body, then nothing for 20 s: the manifest
+        # fetch stays open. (An empty body would be a whole answer.)
+        self.server.route("/update/stable.json", body="{}", stall_after=0, stall_seconds=20)
         started = time.monotonic()
         run = self.start(trace="trace+d2d")
         e2e.find_window(e2e.WINDOW_TITLE, run)
