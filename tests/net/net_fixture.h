@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "net/http_session.h"
+#include "support/host_process.h"
 #include "support/test_server.h"
 
 namespace kestrelume {
@@ -33,6 +34,5 @@ class NetTest : public ::testing::Test {
 
 bool FileExists(const std::wstring& path);
 std::string ReadWholeFile(const std::wstring& path);
-bool WriteWholeFile(const std::wstring& path, const std::string& bytes);
 
 }  // namespace kestrelume

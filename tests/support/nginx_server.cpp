@@ -6,7 +6,9 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
+#include "host_process.h"
 #include "root_store.h"
 
 namespace kestrelume {
@@ -43,17 +45,6 @@ bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
   while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
   CloseHandle(file);
   return true;
-}
-
-bool WriteFileBytes(const std::wstring& path, std::string_view bytes) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  const bool ok = WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                  written == bytes.size();
-  CloseHandle(file);
-  return ok;
 }
 
 std::vector<std::string> Split(std::string_view text, char separator) {
@@ -111,7 +102,7 @@ bool NginxServer::Start(const std::vector<Site>& sites) {
     json += "}}";
   }
   json += "]}\n";
-  if (!WriteFileBytes(WindowsPath("sites.json"), json)) return false;
+  if (!WriteWholeFile(WindowsPath("sites.json"), json)) return false;
 
   // A Unix program path makes Wine start it directly; its handles cannot be
   // waited on, so the keeper watches this process and the lifeline instead.
@@ -119,15 +110,7 @@ bool NginxServer::Start(const std::vector<Site>& sites) {
   for (const std::string& part : {std::string(kPython), std::string(kKeeper), std::string("--keep"), folder_}) {
     command_line += L"\"" + std::wstring(part.begin(), part.end()) + L"\" ";
   }
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return false;
-  }
-  if (process.hThread) CloseHandle(process.hThread);
-  if (process.hProcess) CloseHandle(process.hProcess);
+  if (!StartHostProcess(std::move(command_line))) return false;
 
   std::string ready;
   const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;
@@ -198,7 +181,7 @@ bool NginxServer::Put(std::string_view site, std::string_view path, std::string_
   for (size_t slash = relative.find('/'); slash != std::string::npos; slash = relative.find('/', slash + 1)) {
     CreateDirectoryW(WindowsPath(relative.substr(0, slash)).c_str(), nullptr);
   }
-  return WriteFileBytes(WindowsPath(relative), bytes);
+  return WriteWholeFile(WindowsPath(relative), bytes);
 }
 
 std::vector<NginxServer::Request> NginxServer::Requests(std::string_view site) const {

@@ -6,6 +6,9 @@
 
 #include <cstdio>
 #include <string>
+#include <utility>
+
+#include "host_process.h"
 
 namespace kestrelume {
 namespace {
@@ -99,20 +102,11 @@ bool TestServer::Start() {
   const std::string unix_port_file = UnixPath(port_file);
   if (unix_port_file.empty()) return false;
 
-  // A Unix program path makes Wine start the Linux interpreter directly. The
-  // handles it returns cannot be waited on or terminated, so they are closed
-  // at once; the server watches this process instead.
+  // A Unix program path makes Wine start the Linux interpreter directly; the
+  // server watches this process.
   std::wstring command_line = Widen(kPython) + L" \"" + Widen(kScript) + L"\" \"" +
                               Widen(unix_port_file) + L"\"";
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process)) {
-    return false;
-  }
-  if (process.hThread) CloseHandle(process.hThread);
-  if (process.hProcess) CloseHandle(process.hProcess);
+  if (!StartHostProcess(std::move(command_line))) return false;
 
   const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;
   while (GetTickCount64() < deadline) {

@@ -1,0 +1,20 @@
+#pragma once
+// Small pieces the support clients share: starting a Linux helper from a
+// test under Wine, and writing a whole file.
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace kestrelume {
+
+// Starts `command_line` (a Unix program path makes Wine run it directly).
+// Its handles cannot be waited on or terminated, so they are closed at once;
+// the helper watches the test process instead.
+bool StartHostProcess(std::wstring command_line);
+
+// Replaces the file at `path` with exactly `bytes`.
+bool WriteWholeFile(const std::wstring& path, std::string_view bytes);
+
+}  // namespace kestrelume
