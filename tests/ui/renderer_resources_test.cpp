@@ -130,13 +130,20 @@ TEST_F(RendererResources, CarriedFontsHoldEveryCharacterOfTheTextsTheyShow) {
   ASSERT_TRUE(title_font && detail_font);
 
   std::vector<Progress> screens;
-  for (Phase phase : {Phase::Checking, Phase::Opening}) screens.push_back({.phase = phase});
+  const auto add = [&screens](Phase phase, Failure failure, uint64_t total, uint64_t done) {
+    Progress screen;
+    screen.phase = phase;
+    screen.failure = failure;
+    screen.bytes_total = total;
+    screen.bytes_done = done;
+    screens.push_back(screen);
+  };
+  for (Phase phase : {Phase::Checking, Phase::Opening}) add(phase, Failure::None, 0, 0);
   // Every digit in the percentage and in both megabyte counts.
   for (uint64_t tenths = 0; tenths <= 100; tenths += 11) {
-    screens.push_back({.phase = Phase::Downloading, .bytes_total = 10'485'760,
-                       .bytes_done = tenths * 104'858});
+    add(Phase::Downloading, Failure::None, 10'485'760, tenths * 104'858);
   }
-  for (uint32_t f = 1; f <= 6; ++f) screens.push_back({.phase = Phase::Failed, .failure = Failure(f)});
+  for (uint32_t f = 1; f <= 6; ++f) add(Phase::Failed, Failure(f), 0, 0);
   for (const Progress& screen : screens) {
     const ScreenTexts texts = TextsFor(screen);
     for (wchar_t c : texts.title) {
