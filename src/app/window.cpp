@@ -4,6 +4,7 @@
 #include "app/dpi.h"
 #include "system/system_functions.h"
 #include "text/fail_fast.h"
+#include "text/thread.h"
 #include "ui/animation.h"
 
 namespace kestrelume {
@@ -55,10 +56,22 @@ void StyleFrame(HWND window) {
   System().DwmExtendFrameIntoClientArea(window, &margins);
 }
 
+// Loading the fonts and making the text formats takes about as long as the
+// rest of the start put together, so it runs beside the window and device
+// creation instead of before them.
+struct TextResourcesJob {
+  Renderer& renderer;
+  bool made = false;
+  void Run() { made = renderer.CreateTextResources(); }
+};
+
 }  // namespace
 
 int RunWindow(App& app, HINSTANCE instance) {
-  if (!app.renderer.CreateResources(app.animations_enabled)) return 1;
+  TextResourcesJob text{app.renderer};
+  Thread text_thread;  // declared after the job: it joins before the job goes
+  if (!text_thread.Start<&TextResourcesJob::Run>(text)) text.Run();
+  if (!app.renderer.CreateDrawingResources(app.animations_enabled)) return 1;
   RegisterWindowClass(instance);
   POINT mouse{0, 0};
   GetCursorPos(&mouse);
@@ -68,6 +81,16 @@ int RunWindow(App& app, HINSTANCE instance) {
   app.dpi = WindowDpi(window, System().GetDpiForWindow);
   PlaceWindow(window, mouse, app.dpi);
   StyleFrame(window);
+  // The device now, while the window is still hidden; if it fails, the
+  // first paint tries again.
+  app.renderer.EnsureRenderTarget(window, app.dpi);
+  text_thread.Join();
+  if (!text.made) {
+    // Never shown: the same end as when nothing could be made at all.
+    DestroyWindow(window);
+    app.window.store(nullptr);
+    return 1;
+  }
   app.Layout();
   CreateAccessibility(app);
   ShowWindow(window, SW_SHOWNORMAL);

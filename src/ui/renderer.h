@@ -1,11 +1,13 @@
 #pragma once
 // The drawing half of App: factories, fonts, text formats, stroke styles, the
 // window's render target and the logo bitmap, and the operations that draw a
-// frame. Main thread only; the Direct2D factory is single-threaded.
+// frame. Main thread only (the Direct2D factory is single-threaded), except
+// CreateTextResources.
 //
 // Device-independent resources are made once by CreateResources and live for
 // the process. The render target and the logo bitmap belong to one device:
-// they are made at the first paint and again after a device loss. Brushes,
+// they are made before the window is first shown (or else at the first
+// paint) and again after a device loss. Brushes,
 // layouts and geometries are made inside each paint and released before it
 // returns.
 
@@ -32,7 +34,7 @@ struct Renderer {
   ComPtr<ID2D1Factory> d2d_factory;
   ComPtr<IDWriteFactory> dwrite_factory;
   ComPtr<IWICImagingFactory> wic_factory;
-  ComPtr<ID2D1HwndRenderTarget> render_target;  // null until the first paint
+  ComPtr<ID2D1HwndRenderTarget> render_target;  // null until EnsureRenderTarget
   ComPtr<ID2D1Bitmap> logo_bitmap;              // made for render_target; may stay null
   ComPtr<IDWriteInMemoryFontFileLoader> font_loader;
   ComPtr<IDWriteFontCollection> resource_fonts;  // null: system fallbacks
@@ -53,11 +55,19 @@ struct Renderer {
   SystemColours system_colours;
   void ReadContrast();
 
-  // Once, before the window exists, with COM initialised on this thread.
-  // True when the three factories and all six text formats exist. Writes the
-  // client-area animation setting into animations_enabled only when it can
-  // be read.
+  // Once, before the window exists, with COM initialised on this thread:
+  // both of the next two. True when the three factories and all six text
+  // formats exist.
   bool CreateResources(bool& animations_enabled);
+  // The Direct2D and WIC factories, the stroke styles and the contrast, on
+  // this thread; false also when DirectWrite is missing, which Direct2D
+  // needs. Writes the client-area animation setting into animations_enabled
+  // only when it can be read.
+  bool CreateDrawingResources(bool& animations_enabled);
+  // The DirectWrite factory, the carried fonts and the six text formats. It
+  // may run on another thread (DirectWrite's shared factory is free-threaded)
+  // while nothing else touches those members; it needs no COM.
+  bool CreateTextResources();
   // Centred, one line, "en-us"; collection null means the system fonts.
   bool MakeTextFormat(const wchar_t* family, IDWriteFontCollection* collection,
                       DWRITE_FONT_WEIGHT weight, float size, ComPtr<IDWriteTextFormat>& format);
@@ -77,7 +87,7 @@ struct Renderer {
   bool EnsureRenderTarget(HWND window, uint32_t dpi);
   void PaintWindow(const App& app);
   // WM_SIZE and WM_DPICHANGED (after the new dpi is stored): keeps the frame
-  // at 320 x 340 DIPs. Does nothing before the first paint.
+  // at 320 x 340 DIPs. Does nothing while there is no render target.
   void ResizeRenderTarget(HWND window, uint32_t dpi);
 
   // One complete frame of `app` into any render target, between BeginDraw

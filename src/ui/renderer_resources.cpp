@@ -77,11 +77,15 @@ bool Renderer::MakeTextFormat(const wchar_t* family, IDWriteFontCollection* coll
 }
 
 bool Renderer::CreateResources(bool& animations_enabled) {
-  if (!System().Has(SystemLibrary::D2D1) || !System().Has(SystemLibrary::DWrite)) return false;
-  if (FAILED(System().D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
+  return CreateDrawingResources(animations_enabled) && CreateTextResources();
+}
+
+bool Renderer::CreateDrawingResources(bool& animations_enabled) {
+  // Direct2D loads DirectWrite itself once a render target exists; without
+  // it nothing can be drawn.
+  if (!System().Has(SystemLibrary::D2D1) || !System().Has(SystemLibrary::DWrite) ||
+      FAILED(System().D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
                                        reinterpret_cast<void**>(d2d_factory.ReleaseAndGetAddressOf()))) ||
-      FAILED(System().DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
-                                 reinterpret_cast<IUnknown**>(dwrite_factory.ReleaseAndGetAddressOf()))) ||
       FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
                               IID_PPV_ARGS(wic_factory.ReleaseAndGetAddressOf())))) {
     return false;
@@ -98,6 +102,15 @@ bool Renderer::CreateResources(bool& animations_enabled) {
   // stroke, one every 2.6 widths.
   const float dots[] = {0.0f, 2.6f};
   dotted_stroke = MakeRoundStroke(d2d_factory.Get(), D2D1_DASH_STYLE_CUSTOM, dots, 2);
+  return true;
+}
+
+bool Renderer::CreateTextResources() {
+  if (!System().Has(SystemLibrary::DWrite) ||
+      FAILED(System().DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
+                                 reinterpret_cast<IUnknown**>(dwrite_factory.ReleaseAndGetAddressOf())))) {
+    return false;
+  }
 
   const wchar_t* body_family = BodyFamily(dwrite_factory.Get());
   resource_fonts = LoadResourceFonts(dwrite_factory.Get(), font_loader);

@@ -194,6 +194,17 @@ class InstallTest(e2e.ServerTest):
         self.assertEqual((code, token), (0, "launched"))
         self.assertEqual(markers(downloads), [])
 
+    def test_without_direct2d_or_directwrite_it_ends_at_once_and_asks_nothing(self):
+        # Nothing could be drawn: no window is shown, so no run starts. Wine's
+        # d2d1 does not need dwrite, so each can go missing alone.
+        self.server.publish(e2e.FAKE_SETUP, version="1.4.2")
+        for library in ("d2d1", "dwrite"):
+            with self.subTest(library=library):
+                code, token = self.run_installer(os.path.join(self.folder, "work-" + library),
+                                                 WINEDLLOVERRIDES="mscoree,mshtml=;%s=d" % library)
+                self.assertEqual((code, token), (1, None))
+                self.assertEqual(self.server.requests(), [])
+
 
 # DLLs dropped beside the installer, as a web page can drop them into a
 # Downloads folder. "n,b" makes Wine search the program's folder before its
