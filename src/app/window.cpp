@@ -56,9 +56,9 @@ void StyleFrame(HWND window) {
   System().DwmExtendFrameIntoClientArea(window, &margins);
 }
 
-// Loading the fonts and making the text formats takes about as long as the
-// rest of the start put together, so it runs beside the window and device
-// creation instead of before them.
+// Loading the fonts and making the text formats is the longest step before
+// the window after the device's creation, so it runs beside the window and
+// device creation instead of before them.
 struct TextResourcesJob {
   Renderer& renderer;
   bool made = false;
