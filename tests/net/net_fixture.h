@@ -33,6 +33,7 @@ class NetTest : public ::testing::Test {
 };
 
 bool FileExists(const std::wstring& path);
+// The file's bytes; empty when it cannot be read.
 std::string ReadWholeFile(const std::wstring& path);
 
 }  // namespace kestrelume

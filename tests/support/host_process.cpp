@@ -26,4 +26,16 @@ bool WriteWholeFile(const std::wstring& path, std::string_view bytes) {
   return ok;
 }
 
+bool ReadWholeFile(const std::wstring& path, std::string& bytes) {
+  bytes.clear();
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+  CloseHandle(file);
+  return true;
+}
+
 }  // namespace kestrelume

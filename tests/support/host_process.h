@@ -1,6 +1,6 @@
 #pragma once
 // Small pieces the support clients share: starting a Linux helper from a
-// test under Wine, and writing a whole file.
+// test under Wine, and reading and writing whole files.
 
 #include <windows.h>
 
@@ -16,5 +16,10 @@ bool StartHostProcess(std::wstring command_line);
 
 // Replaces the file at `path` with exactly `bytes`.
 bool WriteWholeFile(const std::wstring& path, std::string_view bytes);
+
+// All of the file at `path` into `bytes`, even while another process (a
+// server writing its log, say) has it open for writing; false when it
+// cannot be opened.
+bool ReadWholeFile(const std::wstring& path, std::string& bytes);
 
 }  // namespace kestrelume

@@ -35,18 +35,6 @@ std::string JsonText(std::string_view text) {
   return quoted + "\"";
 }
 
-bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
-  bytes.clear();
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  char buffer[16384];
-  DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
-  CloseHandle(file);
-  return true;
-}
-
 std::vector<std::string> Split(std::string_view text, char separator) {
   std::vector<std::string> parts;
   size_t start = 0;
@@ -114,7 +102,7 @@ bool NginxServer::Start(const std::vector<Site>& sites) {
 
   std::string ready;
   const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;
-  while (!ReadFileBytes(WindowsPath("ready.txt"), ready)) {
+  while (!ReadWholeFile(WindowsPath("ready.txt"), ready)) {
     if (GetTickCount64() > deadline) return false;
     Sleep(20);
   }
@@ -147,7 +135,7 @@ bool NginxServer::Start(const std::vector<Site>& sites) {
 
   if (any_tls) {
     std::string der;
-    if (!ReadFileBytes(ZPath(std::string(kPki) + "/ca/ca.der"), der) || !AddRootCertificate(der)) {
+    if (!ReadWholeFile(ZPath(std::string(kPki) + "/ca/ca.der"), der) || !AddRootCertificate(der)) {
       return false;
     }
   }
@@ -187,7 +175,7 @@ bool NginxServer::Put(std::string_view site, std::string_view path, std::string_
 std::vector<NginxServer::Request> NginxServer::Requests(std::string_view site) const {
   std::vector<Request> requests;
   std::string log;
-  if (!ReadFileBytes(WindowsPath("logs/" + std::string(site) + ".access.log"), log)) return requests;
+  if (!ReadWholeFile(WindowsPath("logs/" + std::string(site) + ".access.log"), log)) return requests;
   // method, path, query, status, bytes, tls, user agent; "-" for none
   for (const std::string& line : Split(log, '\n')) {
     const std::vector<std::string> fields = Split(line, '\t');
