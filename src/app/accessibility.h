@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "app/app.h"
+#include "text/slim_lock.h"
 #include "ui/accessible_elements.h"
 
 namespace kestrelume {
@@ -72,7 +73,7 @@ class AccessibleWindow final : public IUnknown, public ComObject {
   void Disconnect();
 
  private:
-  mutable SRWLOCK lock_ = SRWLOCK_INIT;
+  mutable SlimLock lock_;
   AccessibleView view_;
   Microsoft::WRL::ComPtr<IRawElementProviderSimple> uia_root_;
 };

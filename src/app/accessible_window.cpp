@@ -53,33 +53,27 @@ HRESULT AccessibleWindow::QueryInterface(REFIID riid, void** out) {
 }
 
 AccessibleView AccessibleWindow::View() const {
-  AcquireSRWLockShared(&lock_);
-  AccessibleView copy = view_;
-  ReleaseSRWLockShared(&lock_);
-  return copy;
+  std::lock_guard hold(lock_);
+  return view_;
 }
 
 void AccessibleWindow::Store(const AccessibleView& view) {
-  AcquireSRWLockExclusive(&lock_);
+  std::lock_guard hold(lock_);
   view_ = view;
-  ReleaseSRWLockExclusive(&lock_);
 }
 
 Microsoft::WRL::ComPtr<IRawElementProviderSimple> AccessibleWindow::UiaRoot() {
-  AcquireSRWLockExclusive(&lock_);
+  std::lock_guard hold(lock_);
   if (!uia_root_ && view_.window) uia_root_ = MakeUiaRoot(this);
-  Microsoft::WRL::ComPtr<IRawElementProviderSimple> root = uia_root_;
-  ReleaseSRWLockExclusive(&lock_);
-  return root;
+  return uia_root_;
 }
 
 void AccessibleWindow::Disconnect() {
-  Microsoft::WRL::ComPtr<IRawElementProviderSimple> root;
-  AcquireSRWLockExclusive(&lock_);
+  Microsoft::WRL::ComPtr<IRawElementProviderSimple> root;  // released after the lock
+  std::lock_guard hold(lock_);
   view_.window = nullptr;
   view_.elements.clear();
   root.Swap(uia_root_);  // the root holds this state: the cycle ends here
-  ReleaseSRWLockExclusive(&lock_);
 }
 
 RECT AccessibleView::ScreenRect(const RectF& box) const {

@@ -91,7 +91,7 @@ struct App {
   // screen that no longer offers the focused action.
   int focus = -1;
   // The state the window shares with UI Automation and MSAA clients
-  // (app/accessibility.cpp), made with the window.
+  // (app/accessibility.h), made with the window.
   Microsoft::WRL::ComPtr<IUnknown> accessibility;
 
   // Window side (app/; main thread). StartRun cancels and joins the previous
