@@ -97,6 +97,9 @@ void CreateAccessibility(App& app);
 void SyncAccessibility(App& app);
 // WM_GETOBJECT: true with `result` set when the request was answered.
 bool AnswerGetObject(App& app, WPARAM wparam, LPARAM lparam, LRESULT& result);
+// WM_APP_FOCUS: true while the screen a client's request was made on is
+// still the one shown.
+bool IsShownGeneration(const App& app, uint32_t generation);
 void DisconnectAccessibility(App& app);
 
 }  // namespace kestrelume

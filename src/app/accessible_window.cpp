@@ -142,6 +142,11 @@ bool AnswerGetObject(App& app, WPARAM wparam, LPARAM lparam, LRESULT& result) {
   return false;
 }
 
+bool IsShownGeneration(const App& app, uint32_t generation) {
+  const AccessibleWindow* state = StateOf(app);
+  return state && state->View().generation == generation;
+}
+
 void DisconnectAccessibility(App& app) {
   AccessibleWindow* state = StateOf(app);
   if (!state) return;

@@ -201,8 +201,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       SyncAccessibility(*app);
       return 0;
     case WM_APP_FOCUS:
-      if (app->accessibility && static_cast<uint32_t>(lparam) ==
-                                    static_cast<AccessibleWindow*>(app->accessibility.Get())->View().generation) {
+      if (IsShownGeneration(*app, static_cast<uint32_t>(lparam))) {
         app->focus = static_cast<int>(wparam);
         Repaint(window);
         SyncAccessibility(*app);
