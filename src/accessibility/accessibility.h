@@ -1,8 +1,8 @@
 #pragma once
 // The window to assistive technology: one UI Automation fragment tree and an
 // MSAA object for the client area, both read from the screen's accessible
-// elements (ui/accessible_elements.h), and the events that tell clients what
-// changed.
+// elements (accessibility/accessible_elements.h), and the events that tell
+// clients what changed.
 //
 // Threads: the window keeps the elements current on the main thread; the
 // providers read a copy under a lock, because UI Automation calls a provider
@@ -19,8 +19,8 @@
 #include <vector>
 
 #include "app/app.h"
-#include "text/slim_lock.h"
-#include "ui/accessible_elements.h"
+#include "base/slim_lock.h"
+#include "accessibility/accessible_elements.h"
 
 namespace kestrelume {
 

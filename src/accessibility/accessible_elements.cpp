@@ -1,4 +1,4 @@
-#include "ui/accessible_elements.h"
+#include "accessibility/accessible_elements.h"
 
 #include "ui/failure_screen.h"
 #include "ui/screen_text.h"

@@ -1,6 +1,6 @@
 #include <cmath>
 
-#include "app/accessibility.h"
+#include "accessibility/accessibility.h"
 #include "system/system_functions.h"
 #include "ui/layout.h"
 

@@ -2,7 +2,7 @@
 // element (child id = index + 1), for the assistive tools that predate UI
 // Automation.
 
-#include "app/accessibility.h"
+#include "accessibility/accessibility.h"
 #include "system/system_functions.h"
 
 namespace kestrelume {

@@ -7,8 +7,8 @@
 // post to the window). Wine 8's UiaNavigate also hangs on providers that ask
 // for COM threading.
 
-#include "app/accessibility.h"
-#include "app/uia_patterns.h"
+#include "accessibility/accessibility.h"
+#include "accessibility/uia_patterns.h"
 #include "system/system_functions.h"
 
 namespace kestrelume {

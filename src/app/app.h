@@ -16,9 +16,9 @@
 
 #include "manifest/attribution.h"
 #include "net/http_session.h"
-#include "text/function_ref.h"
-#include "text/slim_lock.h"
-#include "text/thread.h"
+#include "base/function_ref.h"
+#include "base/slim_lock.h"
+#include "base/thread.h"
 #include "ui/renderer.h"
 #include "workflow/progress.h"
 
@@ -87,11 +87,11 @@ struct App {
   ButtonAction pressed = ButtonAction::None;
   bool mouse_tracked = false;
   // Keyboard focus: an index into the screen's accessible elements
-  // (ui/accessible_elements.h); -1 until the first Tab, and again after a new
-  // screen that no longer offers the focused action.
+  // (accessibility/accessible_elements.h); -1 until the first Tab, and again
+  // after a new screen that no longer offers the focused action.
   int focus = -1;
   // The state the window shares with UI Automation and MSAA clients
-  // (app/accessibility.h), made with the window.
+  // (accessibility/accessibility.h), made with the window.
   Microsoft::WRL::ComPtr<IUnknown> accessibility;
 
   // Window side (app/; main thread). StartRun cancels and joins the previous

@@ -7,7 +7,7 @@
 #include <utility>
 
 #include "manifest/address.h"
-#include "text/utf.h"
+#include "base/utf.h"
 
 namespace kestrelume {
 namespace {

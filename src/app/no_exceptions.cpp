@@ -16,7 +16,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "text/fail_fast.h"
+#include "base/fail_fast.h"
 
 void* operator new(std::size_t size) {
   if (void* block = std::malloc(size == 0 ? 1 : size)) return block;

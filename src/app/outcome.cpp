@@ -3,8 +3,8 @@
 #include <string>
 
 #include "app/window.h"
-#include "text/unique_handle.h"
-#include "text/utf.h"
+#include "base/unique_handle.h"
+#include "base/utf.h"
 
 namespace kestrelume {
 

@@ -1,10 +1,10 @@
 #include "app/window.h"
 
-#include "app/accessibility.h"
+#include "accessibility/accessibility.h"
 #include "app/dpi.h"
 #include "system/system_functions.h"
-#include "text/fail_fast.h"
-#include "text/thread.h"
+#include "base/fail_fast.h"
+#include "base/thread.h"
 #include "ui/animation.h"
 
 namespace kestrelume {

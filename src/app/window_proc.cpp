@@ -1,11 +1,11 @@
 #include <windows.h>
 #include <windowsx.h>
 
-#include "app/accessibility.h"
+#include "accessibility/accessibility.h"
 #include "app/outcome.h"
 #include "app/window.h"
 #include "ui/animation.h"
-#include "ui/accessible_elements.h"
+#include "accessibility/accessible_elements.h"
 #include "ui/failure_screen.h"
 
 namespace kestrelume {

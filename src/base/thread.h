@@ -6,7 +6,7 @@
 
 #include <windows.h>
 
-#include "text/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace kestrelume {
 

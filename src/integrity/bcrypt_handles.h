@@ -7,7 +7,7 @@
 #include <bcrypt.h>
 
 #include "system/system_functions.h"
-#include "text/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace kestrelume {
 

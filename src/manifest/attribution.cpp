@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "text/utf.h"
+#include "base/utf.h"
 
 namespace kestrelume {
 namespace {

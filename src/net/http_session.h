@@ -18,8 +18,8 @@
 #include <string_view>
 
 #include "net/winhttp_handle.h"
-#include "text/function_ref.h"
-#include "text/slim_lock.h"
+#include "base/function_ref.h"
+#include "base/slim_lock.h"
 
 namespace kestrelume {
 

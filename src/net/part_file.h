@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "text/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace kestrelume {
 

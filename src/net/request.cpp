@@ -1,6 +1,6 @@
 #include "manifest/address.h"
 #include "net/http_session.h"
-#include "text/utf.h"
+#include "base/utf.h"
 
 namespace kestrelume {
 

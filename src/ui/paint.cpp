@@ -1,7 +1,7 @@
 #include <algorithm>
 
 #include "app/app.h"
-#include "ui/accessible_elements.h"
+#include "accessibility/accessible_elements.h"
 #include "ui/animation.h"
 #include "ui/failure_screen.h"
 #include "ui/palette.h"

@@ -8,7 +8,7 @@
 
 #include "integrity/sha256.h"
 #include "manifest/attribution.h"
-#include "text/unique_handle.h"
+#include "base/unique_handle.h"
 
 namespace kestrelume {
 namespace {

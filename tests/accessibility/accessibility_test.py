@@ -9,10 +9,12 @@ import subprocess
 import threading
 import queue
 import time
+import sys
 import unittest
 
-import e2e_support as e2e
-from e2e_support import windows_path
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "app"))
+import e2e_support as e2e  # noqa: E402
+from e2e_support import windows_path  # noqa: E402
 
 CLIENT = os.environ.get("KESTRELUME_ACCESSIBILITY_CLIENT",
                         os.path.join(e2e.BUILD_DIR, "accessibility_client.exe"))

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "text/utf.h"
+#include "base/utf.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   wchar_t record[MAX_PATH] = {};

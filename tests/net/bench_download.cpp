@@ -23,7 +23,7 @@
 #include "integrity/sha256.h"
 #include "net/http_session.h"
 #include "system/system_functions.h"
-#include "text/utf.h"
+#include "base/utf.h"
 
 namespace kestrelume {
 namespace {

@@ -138,7 +138,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def reply(self, status, text):
         data = text.encode("utf-8")
         self.send_response(status)
-        self.send_header("Content-Type", "text/plain; charset=utf-8")
+        self.send_header("Content-Type", "base/plain; charset=utf-8")
         self.send_header("Content-Length", str(len(data)))
         self.end_headers()
         self.wfile.write(data)
@@ -193,7 +193,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             self.reply(400, "cannot sign: %s\n" % error)
             return
         self.send_response(200)
-        self.send_header("Content-Type", "text/plain")
+        self.send_header("Content-Type", "base/plain")
         self.send_header("Content-Length", str(len(signature)))
         self.end_headers()
         self.wfile.write(signature)

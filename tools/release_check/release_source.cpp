@@ -5,8 +5,8 @@
 #include <string_view>
 
 #include "manifest/address.h"
-#include "text/unique_handle.h"
-#include "text/utf.h"
+#include "base/unique_handle.h"
+#include "base/utf.h"
 #include "workflow/cache.h"
 
 namespace kestrelume {

@@ -23,7 +23,7 @@
 #include "manifest/json_reader.h"
 #include "manifest/manifest.h"
 #include "release_source.h"
-#include "text/utf.h"
+#include "base/utf.h"
 
 namespace kestrelume {
 namespace {
