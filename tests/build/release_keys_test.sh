@@ -41,7 +41,7 @@ expect_refusal "short key" "has 127 hex characters" "${real_a:1};$real_b"
 expect_refusal "upper-case key" "is not lower-case hex" "${real_a^^};$real_b"
 expect_refusal "only empty slots" "only empty" "$zero;$zero"
 
-flags="$scratch/build/src/text/CMakeFiles/kestrelume_text.dir/flags.make"
+flags="$scratch/build/src/base/CMakeFiles/kestrelume_base.dir/flags.make"
 if output=$(configure "$real_a;$real_b") && grep -q "KESTRELUME_TRUSTED_KEY_1=.*$real_a" "$flags" &&
     grep -q "KESTRELUME_TRUSTED_KEY_2=.*$real_b" "$flags"; then
   echo "ok   two real keys"
