@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <string>
 
 #include "base/fail_fast.h"
 
@@ -37,3 +38,14 @@ void __throw_logic_error(const char*) { kestrelume::FailFast(); }
 void __throw_out_of_range(const char*) { kestrelume::FailFast(); }
 void __throw_out_of_range_fmt(const char*, ...) { kestrelume::FailFast(); }
 }  // namespace std
+
+// g++ 13 and later leave one member of std::string and std::wstring out of
+// line even in C++20 (an extern template): the slow path of replace, assign
+// and insert. libstdc++ defines it in the object that holds every string
+// member, built with exceptions, so linking that object brings back the whole
+// exception runtime (about 130 KB with g++ 14). Instantiated here, in code
+// built without exceptions, the linker never needs that object.
+#if defined(_GLIBCXX_RELEASE) && _GLIBCXX_RELEASE >= 13
+template void std::string::_M_replace_cold(char*, size_type, const char*, size_type, size_type);
+template void std::wstring::_M_replace_cold(wchar_t*, size_type, const wchar_t*, size_type, size_type);
+#endif
