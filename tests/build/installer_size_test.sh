@@ -16,7 +16,9 @@ size=$(stat -c %s "$installer")
 echo "$installer: $size bytes, limit $limit"
 if [ "$size" -gt "$limit" ]; then
   echo "FAIL: $((size - limit)) bytes over the limit. Sections:"
-  x86_64-w64-mingw32-objdump -h "$installer" | awk '$2 ~ /^\./ { printf "  %-8s %7d\n", $2, strtonum("0x" $3) }'
+  x86_64-w64-mingw32-objdump -h "$installer" | while read -r _ name hex_size _; do
+    [[ $name == .* ]] && printf '  %-8s %7d\n' "$name" "$((16#$hex_size))"
+  done
   echo "tools/size-report lists what takes the room (from the map file beside the installer)."
   exit 1
 fi
