@@ -4,10 +4,13 @@
 #include <wincrypt.h>
 
 namespace kestrelume {
+namespace {
 
-bool AddRootCertificate(const std::string& der) {
-  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                   CERT_SYSTEM_STORE_LOCAL_MACHINE, L"ROOT");
+// The registry store of that one location: the CurrentUser system store is a
+// collection that also holds the LocalMachine one, and would count the
+// certificate as there already.
+bool AddToRootStore(DWORD location, const std::string& der) {
+  HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_W, 0, 0, location, L"ROOT");
   if (!store) return false;
   const BOOL added = CertAddEncodedCertificateToStore(
       store, X509_ASN_ENCODING, reinterpret_cast<const BYTE*>(der.data()),
@@ -16,6 +19,13 @@ bool AddRootCertificate(const std::string& der) {
   CertCloseStore(store, 0);
   SetLastError(error);
   return added != FALSE;
+}
+
+}  // namespace
+
+bool AddRootCertificate(const std::string& der) {
+  return AddToRootStore(CERT_SYSTEM_STORE_LOCAL_MACHINE, der) &&
+         AddToRootStore(CERT_SYSTEM_STORE_CURRENT_USER, der);
 }
 
 }  // namespace kestrelume

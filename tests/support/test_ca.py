@@ -95,12 +95,13 @@ class TestCA:
         return self.cert.fingerprint(hashes.SHA1()).hex().upper()
 
     def trust_in_prefix(self, prefix, helper, env=None):
-        """Adds the CA to the LocalMachine ROOT store of the Wine prefix with
+        """Adds the CA to the ROOT stores of the Wine prefix (root_store.h) with
         add_root_cert.exe (helper, built beside the installer), once per
         prefix: a marker file in the prefix names the CA. env: the environment
         for Wine (DISPLAY and so on); WINEPREFIX is set here. Returns whether
         Wine ran (false: the prefix already trusted the CA)."""
-        marker = os.path.join(prefix, ".kestrelume-trusted-ca-" + self.fingerprint)
+        # "-2": since the CA goes into the CurrentUser store too.
+        marker = os.path.join(prefix, ".kestrelume-trusted-ca-2-" + self.fingerprint)
         if os.path.exists(marker):
             return False
         env = dict(env or os.environ, WINEPREFIX=os.path.abspath(prefix))
