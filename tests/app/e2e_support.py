@@ -114,6 +114,11 @@ class WinePrefix:
             self.reg_add(r"HKCU\Software\Wine\X11 Driver", "Managed", "REG_SZ", "N")
             if dpi != 96:
                 self.reg_add(r"HKCU\Control Panel\Desktop", "LogPixels", "REG_DWORD", str(dpi))
+                # Wine 10 gives each monitor the DPI that the prefix's desktop
+                # process had when it started (Wine 8 uses the setting as it
+                # is): start the session again so that the monitor has it too.
+                self._tool("--stop")
+                self._tool("--ensure-server")
         except BaseException:
             self.close()
             raise
