@@ -1,18 +1,17 @@
 #include "net/async_request.h"
 
-#include <new>
-
 #include "system/system_functions.h"
 
 namespace kestrelume {
 
 AsyncRequest::Ptr AsyncRequest::Create(DWORD buffer_size) {
-  Ptr request(new (std::nothrow) AsyncRequest);
-  if (!request) return nullptr;
+  // Plain new: running out of memory ends the program (app/no_exceptions.cpp);
+  // the nothrow forms would bring in the exception runtime.
+  Ptr request(new AsyncRequest);
   request->done_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
+  if (!request->done_) return nullptr;
   // Zero-filled, like every buffer the program hands to the network.
-  request->buffer_.reset(new (std::nothrow) char[buffer_size]());
-  if (!request->done_ || !request->buffer_) return nullptr;
+  request->buffer_.reset(new char[buffer_size]());
   request->capacity_ = buffer_size;
   return request;
 }

@@ -28,7 +28,7 @@ class AsyncRequest {
   };
   using Ptr = std::unique_ptr<AsyncRequest, Releaser>;
 
-  // Null when memory or the event could not be had.
+  // Null when the event could not be made.
   static Ptr Create(DWORD buffer_size);
 
   // Makes this object the request handle's context, so that the callback

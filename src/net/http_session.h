@@ -18,8 +18,10 @@
 // caller or its file.
 //
 // Stalls: a step that neither completes nor is cancelled within
-// kStallLimitMs fails, and the transfer reports NetworkError, so no transfer
-// waits longer than that without a byte, whatever the HTTP stack does.
+// kStallLimitMs fails, and the transfer reports NetworkError. So no step,
+// and hence no transfer, waits longer than that without a byte, whatever the
+// HTTP stack does with its own timeouts (on Windows they end a silent step
+// after 20 s; under Wine the TLS handshake has none).
 
 #include <windows.h>
 #include <winhttp.h>
