@@ -1,7 +1,9 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <mutex>
 #include <string>
+#include <utility>
 
 #include "app/outcome.h"
 #include "app/window.h"
@@ -57,6 +59,13 @@ void App::LaunchSetup() {
   // Quoted, so folders with spaces survive; no arguments.
   std::wstring command_line = L"\"" + path + L"\"";
 
+  // Held from the worker's check until CreateProcessW has returned: the
+  // program started is the program checked. Released right after.
+  UniqueFile verified;
+  {
+    std::lock_guard lock(progress_lock);
+    verified = std::move(verified_setup);
+  }
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
@@ -65,6 +74,7 @@ void App::LaunchSetup() {
   const BOOL started =
       CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                      folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+  verified.reset();
   HWND handle = window.load();
   if (started) {
     AllowSetForegroundWindow(process.dwProcessId);

@@ -19,6 +19,7 @@
 #include "base/function_ref.h"
 #include "base/slim_lock.h"
 #include "base/thread.h"
+#include "base/unique_handle.h"
 #include "ui/renderer.h"
 #include "workflow/progress.h"
 
@@ -67,6 +68,11 @@ struct App {
   Thread worker;
   SlimLock progress_lock;
   Progress shared_progress;
+  // The verified setup program, held open against writers and deleters from
+  // its check until CreateProcessW has returned (workflow/cache.h). Set by
+  // the worker with the Opening phase, taken by LaunchSetup; under
+  // progress_lock.
+  UniqueFile verified_setup;
   Progress shown_progress;
   float fraction = 0;
   uint64_t spin_start_tick = 0;  // GetTickCount64 milliseconds

@@ -1,5 +1,13 @@
-// The main routine: process set-up, launch options, App, then the window,
-// then the shut-down in a fixed order (window handle, cancel, join, close).
+// The main routine: process set-up, launch options, the claim on the work
+// folder, App, then the window, then the shut-down in a fixed order (window
+// handle, cancel, bounded join, close).
+//
+// Closing ends the process promptly: the worker's transfer returns at once on
+// cancel (net/http_session.h), and should the worker still be busy after
+// kExitWaitMs (a file operation that hangs, say) the process ends anyway with
+// exit code 0. What the worker then leaves behind cannot harm the next start:
+// the ".part" file's handle goes with the process and the next run's tidying
+// removes the file.
 
 #include <windows.h>
 #include <shellapi.h>
@@ -11,6 +19,7 @@
 #include "app/app.h"
 #include "app/dpi.h"
 #include "app/launch_options.h"
+#include "app/single_instance.h"
 #include "app/window.h"
 #include "manifest/attribution.h"
 #include "system/system_functions.h"
@@ -30,6 +39,8 @@ LaunchOptions ReadLaunchOptions() {
   return options;
 }
 
+constexpr DWORD kExitWaitMs = 500;
+
 int Run(HINSTANCE instance) {
   LaunchOptions options = ReadLaunchOptions();
 
@@ -46,13 +57,16 @@ int Run(HINSTANCE instance) {
   // Pictures of every screen instead of the window, for automated checks of
   // development builds; release builds leave the picture code out.
   const bool snapshots = KESTRELUME_DEV_BUILD && !app.snapshot_dir.empty();
+  // Pictures touch no folder; a window run needs the folder to itself.
+  WorkFolderClaim claim;
+  if (!snapshots && !claim.Claim(app.work_dir)) return 0;
   const int exit_code = snapshots ? RenderSnapshots(app, app.snapshot_dir) : RunWindow(app, instance);
   if (exit_code == 0) {
     // Order matters: no posts to a dead window, and the join must not wait
     // on a blocked transfer.
     app.window.store(nullptr);
     app.http.Cancel();
-    app.worker.Join();
+    if (!app.worker.JoinWithin(kExitWaitMs)) TerminateProcess(GetCurrentProcess(), 0);
   }
 
   app.http.Cancel();

@@ -2,6 +2,7 @@
 
 #include "accessibility/accessibility.h"
 #include "app/dpi.h"
+#include "app/single_instance.h"
 #include "system/system_functions.h"
 #include "base/fail_fast.h"
 #include "base/thread.h"
@@ -78,6 +79,9 @@ int RunWindow(App& app, HINSTANCE instance) {
   HWND window = CreateWindowExW(0, kClassName, kWindowTitle, kWindowStyle, mouse.x, mouse.y, 100,
                                 100, nullptr, nullptr, instance, &app);
   if (!window) return 1;
+  // Findable by a second start for the same folder from now on, even while
+  // still hidden: it then comes to the front instead of running again.
+  MarkWorkFolderWindow(window, app.work_dir);
   app.dpi = WindowDpi(window, System().GetDpiForWindow);
   PlaceWindow(window, mouse, app.dpi);
   StyleFrame(window);

@@ -3,6 +3,7 @@
 
 #include "accessibility/accessibility.h"
 #include "app/outcome.h"
+#include "app/single_instance.h"
 #include "app/window.h"
 #include "ui/animation.h"
 #include "accessibility/accessible_elements.h"
@@ -225,6 +226,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       SyncAccessibility(*app);
       return 0;
     case WM_DESTROY:
+      UnmarkWorkFolderWindow(window);
       DisconnectAccessibility(*app);
       KillTimer(window, ANIMATION_TIMER);
       // The worker's transfer returns at once; the main routine joins it.

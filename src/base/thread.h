@@ -28,10 +28,15 @@ class Thread {
   bool Joinable() const { return static_cast<bool>(handle_); }
 
   // Waits for the run to end; nothing happens when none was started.
-  void Join() {
-    if (!handle_) return;
-    WaitForSingleObject(handle_.get(), INFINITE);
+  void Join() { JoinWithin(INFINITE); }
+
+  // Waits at most `milliseconds` for the run to end. True when it ended (or
+  // none was started); false when it is still running, and still joinable.
+  bool JoinWithin(DWORD milliseconds) {
+    if (!handle_) return true;
+    if (WaitForSingleObject(handle_.get(), milliseconds) != WAIT_OBJECT_0) return false;
     handle_.reset();
+    return true;
   }
 
  private:

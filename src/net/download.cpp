@@ -1,5 +1,3 @@
-#include <memory>
-
 #include "integrity/sha256.h"
 #include "net/http_session.h"
 #include "net/part_file.h"
@@ -10,27 +8,26 @@ namespace {
 
 constexpr DWORD kDownloadBufferSize = 65536;
 
-// Streams the body to the file and the digest in one pass; `count` is the
-// number of bytes written and hashed.
-TransferResult ReadBody(HINTERNET request, char* buffer, PartFile& file, Sha256& digest,
-                        uint64_t expected_length,
-                        FunctionRef<void(uint64_t)> on_bytes, uint64_t& count) {
+}  // namespace
+
+TransferResult HttpSession::StreamBody(HINTERNET opened, AsyncRequest& call, PartFile& file,
+                                       Sha256& digest, uint64_t expected_length,
+                                       FunctionRef<void(uint64_t)> on_bytes, uint64_t& count) {
   for (;;) {
     DWORD read = 0;
-    if (!System().WinHttpReadData(request, buffer, kDownloadBufferSize, &read)) {
-      return TransferResult::NetworkError;
+    if (const TransferResult result = ReadAvailable(opened, call, read);
+        result != TransferResult::Ok) {
+      return result;
     }
     if (read == 0) return TransferResult::Ok;
     // Nothing past the expected length is ever written.
     if (read > expected_length - count) return TransferResult::TooLarge;
-    if (!file.Write(buffer, read)) return TransferResult::FileError;
-    digest.Update(buffer, read);
+    if (!file.Write(call.buffer(), read)) return TransferResult::FileError;
+    digest.Update(call.buffer(), read);
     count += read;
     if (on_bytes) on_bytes(count);
   }
 }
-
-}  // namespace
 
 TransferResult HttpSession::Download(std::string_view address, const std::wstring& final_path,
                                      uint64_t expected_length, std::string_view expected_digest,
@@ -45,13 +42,15 @@ TransferResult HttpSession::Download(std::string_view address, const std::wstrin
   Sha256 digest;
   TransferResult result = TransferResult::NetworkError;
   {
-    auto buffer = std::make_unique<char[]>(kDownloadBufferSize);  // zero-filled
+    // The buffer lives with the request: a read abandoned on cancel may
+    // still land in it after this function has returned.
+    AsyncRequest::Ptr call = AsyncRequest::Create(kDownloadBufferSize);
     UniqueInternet connection;
-    HINTERNET opened = OpenRequest(address, connection);
+    HINTERNET opened = call ? OpenRequest(address, connection, *call) : nullptr;
     if (opened) {
-      result = Exchange(opened);
+      result = Exchange(opened, *call);
       if (result == TransferResult::Ok) {
-        result = ReadBody(opened, buffer.get(), file, digest, expected_length, on_bytes, count);
+        result = StreamBody(opened, *call, file, digest, expected_length, on_bytes, count);
       }
     }
     ReleaseRequest(opened);

@@ -6,32 +6,35 @@ namespace {
 
 constexpr DWORD kFetchBufferSize = 8192;
 
-TransferResult ReadBody(HINTERNET request, uint64_t limit, std::string& body) {
-  char buffer[kFetchBufferSize];
+}  // namespace
+
+TransferResult HttpSession::FetchBody(HINTERNET opened, AsyncRequest& call, uint64_t limit,
+                                      std::string& body) {
   for (;;) {
     DWORD read = 0;
-    if (!System().WinHttpReadData(request, buffer, kFetchBufferSize, &read)) {
-      return TransferResult::NetworkError;
+    if (const TransferResult result = ReadAvailable(opened, call, read);
+        result != TransferResult::Ok) {
+      return result;
     }
     if (read == 0) return TransferResult::Ok;
     // body.size() never exceeds limit, so this cannot wrap.
     if (read > limit - body.size()) return TransferResult::TooLarge;
-    body.append(buffer, read);
+    body.append(call.buffer(), read);
   }
 }
-
-}  // namespace
 
 TransferResult HttpSession::Fetch(std::string_view address, uint64_t limit, std::string& body) {
   body.clear();
   if (cancelled.load()) return TransferResult::Cancelled;
 
+  AsyncRequest::Ptr call = AsyncRequest::Create(kFetchBufferSize);
+  if (!call) return TransferResult::NetworkError;
   UniqueInternet connection;
-  HINTERNET opened = OpenRequest(address, connection);
+  HINTERNET opened = OpenRequest(address, connection, *call);
   TransferResult result = TransferResult::NetworkError;
   if (opened) {
-    result = Exchange(opened);
-    if (result == TransferResult::Ok) result = ReadBody(opened, limit, body);
+    result = Exchange(opened, *call);
+    if (result == TransferResult::Ok) result = FetchBody(opened, *call, limit, body);
   }
   ReleaseRequest(opened);
   connection.reset();

@@ -1,5 +1,6 @@
 #include "manifest/address.h"
 #include "net/http_session.h"
+#include "net/stall_watchdog.h"
 #include "base/utf.h"
 
 namespace kestrelume {
@@ -15,7 +16,8 @@ constexpr DWORD kStatusCodeNumber = 0x20000013;  // WINHTTP_QUERY_STATUS_CODE | 
 
 }  // namespace
 
-HINTERNET HttpSession::OpenRequest(std::string_view address, UniqueInternet& connection) {
+HINTERNET HttpSession::OpenRequest(std::string_view address, UniqueInternet& connection,
+                                   AsyncRequest& call) {
   connection.reset();
   if (!handle || !IsAllowedAddress(address)) return nullptr;
   const std::wstring wide = Utf8ToWide(address);
@@ -48,6 +50,11 @@ HINTERNET HttpSession::OpenRequest(std::string_view address, UniqueInternet& con
     connection.reset();
     return nullptr;
   }
+  if (!call.Attach(opened)) {
+    System().WinHttpCloseHandle(opened);
+    connection.reset();
+    return nullptr;
+  }
   DWORD policy = kDisallowHttpsToHttp;
   System().WinHttpSetOption(opened, kRedirectPolicy, &policy, sizeof policy);
 
@@ -64,17 +71,47 @@ HINTERNET HttpSession::OpenRequest(std::string_view address, UniqueInternet& con
   return opened;
 }
 
-TransferResult HttpSession::Exchange(HINTERNET opened) {
-  if (!System().WinHttpSendRequest(opened, WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0,
-                          0)) {
-    return TransferResult::NetworkError;
+TransferResult HttpSession::Await(AsyncRequest& call, bool started) {
+  if (!started) return TransferResult::NetworkError;
+  switch (AwaitStep(call.done(), cancel_event.get())) {
+    case StepEnd::Completed:
+      return call.succeeded() ? TransferResult::Ok : TransferResult::NetworkError;
+    case StepEnd::Cancelled:
+      return TransferResult::Cancelled;
+    default:
+      return TransferResult::NetworkError;  // stalled: the same end as a timeout
   }
-  if (!System().WinHttpReceiveResponse(opened, nullptr)) return TransferResult::NetworkError;
+}
+
+TransferResult HttpSession::Exchange(HINTERNET opened, AsyncRequest& call) {
+  TransferResult result = Await(
+      call, System().WinHttpSendRequest(opened, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
+                                        WINHTTP_NO_REQUEST_DATA, 0, 0,
+                                        reinterpret_cast<DWORD_PTR>(&call)));
+  if (result != TransferResult::Ok) return result;
+  result = Await(call, System().WinHttpReceiveResponse(opened, nullptr));
+  if (result != TransferResult::Ok) return result;
   DWORD status = 0;
   DWORD length = sizeof status;
   System().WinHttpQueryHeaders(opened, kStatusCodeNumber, WINHTTP_HEADER_NAME_BY_INDEX, &status, &length,
                       WINHTTP_NO_HEADER_INDEX);
   return status == 200 ? TransferResult::Ok : TransferResult::HttpError;
+}
+
+TransferResult HttpSession::ReadAvailable(HINTERNET opened, AsyncRequest& call, DWORD& read) {
+  read = 0;
+  TransferResult result = Await(call, System().WinHttpQueryDataAvailable(opened, nullptr));
+  if (result != TransferResult::Ok) return result;
+  // Asking for more than is there would wait (under Wine) until the buffer
+  // is full; what is there is what a slow link has to show.
+  const DWORD wanted = call.count() < call.capacity() ? call.count() : call.capacity();
+  if (wanted == 0) return TransferResult::Ok;  // the end of the body
+  result = Await(call, System().WinHttpReadData(opened, call.buffer(), wanted, nullptr));
+  if (result != TransferResult::Ok) return result;
+  if (call.count() > wanted) return TransferResult::NetworkError;  // never more than asked
+  read = call.count();
+  // A read of nothing after data was reported available ends the body too.
+  return TransferResult::Ok;
 }
 
 void HttpSession::ReleaseRequest(HINTERNET opened) {

@@ -12,8 +12,11 @@ constexpr DWORD kTls13 = 0x2000;             // WINHTTP_FLAG_SECURE_PROTOCOL_TLS
 constexpr int kTimeoutMs = 20000;
 
 HINTERNET OpenWinHttp(DWORD access_type) {
-  return System().WinHttpOpen(kUserAgent, access_type, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+  return System().WinHttpOpen(kUserAgent, access_type, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS,
+                              WINHTTP_FLAG_ASYNC);
 }
+
+constexpr DWORD kCallbackEvents = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES;
 
 }  // namespace
 
@@ -26,12 +29,22 @@ void HttpSession::Open() {
     request = nullptr;
   }
   cancelled.exchange(false);
-  if (!System().Has(SystemLibrary::WinHttp)) return;  // no handle: every transfer fails
+  if (!cancel_event) cancel_event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  if (cancel_event) ResetEvent(cancel_event.get());
+  // No handle: every transfer fails. Without the event a cancel could not
+  // reach a waiting transfer, so there is no session without it either.
+  if (!System().Has(SystemLibrary::WinHttp) || !cancel_event) return;
 
   // Automatic proxy discovery exists only on Windows 8.1 and later.
   handle.reset(OpenWinHttp(kAutomaticProxy));
   if (!handle) handle.reset(OpenWinHttp(WINHTTP_ACCESS_TYPE_DEFAULT_PROXY));
   if (!handle) return;
+  // Every step's end arrives through the callback; without it none would.
+  if (System().WinHttpSetStatusCallback(handle.get(), &AsyncRequest::OnStatus, kCallbackEvents, 0) ==
+      WINHTTP_INVALID_STATUS_CALLBACK) {
+    handle.reset();
+    return;
+  }
 
   System().WinHttpSetTimeouts(handle.get(), kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
   DWORD protocols = kTls12 | kTls13;
@@ -48,6 +61,7 @@ void HttpSession::Cancel() {
   // The flag goes first: OpenRequest registers before it re-checks, so a
   // request being opened right now is either closed here or sees the flag.
   cancelled.exchange(true);
+  if (cancel_event) SetEvent(cancel_event.get());
   std::lock_guard lock(request_lock);
   if (request) {
     System().WinHttpCloseHandle(request);
@@ -55,6 +69,9 @@ void HttpSession::Cancel() {
   }
 }
 
-void HttpSession::Rearm() { cancelled.exchange(false); }
+void HttpSession::Rearm() {
+  cancelled.exchange(false);
+  if (cancel_event) ResetEvent(cancel_event.get());
+}
 
 }  // namespace kestrelume

@@ -40,6 +40,8 @@ using D2D1CreateFactoryFunction = HRESULT(WINAPI*)(D2D1_FACTORY_TYPE, REFIID, co
   X(WinHttp, WinHttpReceiveResponse,         decltype(&::WinHttpReceiveResponse))                   \
   X(WinHttp, WinHttpQueryHeaders,            decltype(&::WinHttpQueryHeaders))                      \
   X(WinHttp, WinHttpReadData,                decltype(&::WinHttpReadData))                          \
+  X(WinHttp, WinHttpQueryDataAvailable,      decltype(&::WinHttpQueryDataAvailable))                \
+  X(WinHttp, WinHttpSetStatusCallback,       decltype(&::WinHttpSetStatusCallback))                 \
   X(WinHttp, WinHttpCloseHandle,             decltype(&::WinHttpCloseHandle))                       \
   X(Bcrypt,  BCryptOpenAlgorithmProvider,    decltype(&::BCryptOpenAlgorithmProvider))              \
   X(Bcrypt,  BCryptCloseAlgorithmProvider,   decltype(&::BCryptCloseAlgorithmProvider))             \

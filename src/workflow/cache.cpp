@@ -88,12 +88,17 @@ void RemoveStaleSetups(const std::wstring& folder, const std::wstring& keep_path
 }
 
 bool IsCachedSetupValid(const std::wstring& path, uint64_t size, std::string_view sha256) {
+  return static_cast<bool>(OpenVerifiedSetup(path, size, sha256));
+}
+
+UniqueFile OpenVerifiedSetup(const std::wstring& path, uint64_t size, std::string_view sha256) {
+  // Opened before it is read, and kept: what is checked is what stays.
   UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return false;
+  if (!file) return {};
   LARGE_INTEGER actual{};
   if (!GetFileSizeEx(file.get(), &actual) || static_cast<uint64_t>(actual.QuadPart) != size) {
-    return false;
+    return {};
   }
   Sha256 digest;
   auto buffer = std::make_unique<uint8_t[]>(kReadChunk);  // zero-filled
@@ -101,13 +106,14 @@ bool IsCachedSetupValid(const std::wstring& path, uint64_t size, std::string_vie
   for (;;) {
     DWORD read = 0;
     // A read error part-way must not pass for a short file that hashes right.
-    if (!ReadFile(file.get(), buffer.get(), kReadChunk, &read, nullptr)) return false;
+    if (!ReadFile(file.get(), buffer.get(), kReadChunk, &read, nullptr)) return {};
     if (read == 0) break;
     digest.Update(buffer.get(), read);
     total += read;
   }
   const std::string computed = digest.Finish();
-  return total == size && !computed.empty() && computed == sha256;
+  if (total != size || computed.empty() || computed != sha256) return {};
+  return file;
 }
 
 }  // namespace kestrelume

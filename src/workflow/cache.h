@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/unique_handle.h"
+
 namespace kestrelume {
 
 // Creates every folder of `path` that is missing; true when all exist after.
@@ -25,5 +27,10 @@ void RemoveStaleSetups(const std::wstring& folder, const std::wstring& keep_path
 // True only for an existing, readable file of exactly `size` bytes whose
 // SHA-256 is `sha256` (lower-case hex).
 bool IsCachedSetupValid(const std::wstring& path, uint64_t size, std::string_view sha256);
+// The same check through a handle that is then kept: opened for reading with
+// sharing that admits readers only (and so the loader of CreateProcessW), so
+// that while it is held nobody can write, delete, rename or replace the file
+// that was checked. An empty handle when the check fails.
+UniqueFile OpenVerifiedSetup(const std::wstring& path, uint64_t size, std::string_view sha256);
 
 }  // namespace kestrelume

@@ -16,6 +16,7 @@ void App::ResetProgress() {
   {
     std::lock_guard lock(progress_lock);
     shared_progress = Progress{};
+    verified_setup.reset();
   }
   shown_progress = Progress{};
 }

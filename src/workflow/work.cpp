@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "app/app.h"
 #include "integrity/signature.h"
@@ -97,14 +98,19 @@ void App::Work() {
   const std::wstring setup_path = work_dir + L"\\" + LocalFileName(manifest.version, attribution);
   RemoveStaleSetups(work_dir, setup_path);
 
-  auto hand_over = [&] {
+  // The file goes to the window still open from its check, so that nothing
+  // can change or remove it before setup starts.
+  auto hand_over = [&](UniqueFile verified) {
     UpdateProgress([&](Progress& p) {
+      verified_setup = std::move(verified);
       p.bytes_done = manifest.size;
       p.setup_path = setup_path;
       p.phase = Phase::Opening;
     });
   };
-  if (IsCachedSetupValid(setup_path, manifest.size, manifest.sha256)) return hand_over();
+  if (UniqueFile cached = OpenVerifiedSetup(setup_path, manifest.size, manifest.sha256)) {
+    return hand_over(std::move(cached));
+  }
 
   const auto on_bytes = [this](uint64_t count) {
     UpdateProgress([count](Progress& p) { p.bytes_done = count; });
@@ -118,7 +124,11 @@ void App::Work() {
     downloaded = http.Download(manifest.mirror, setup_path, manifest.size, manifest.sha256, on_bytes);
   }
   if (const Outcome o = FromDownload(downloaded); !o.proceed) return finish(o);
-  hand_over();
+  // Checked once more through the handle that is kept: the file may have
+  // been changed between its move into place and this open.
+  UniqueFile verified = OpenVerifiedSetup(setup_path, manifest.size, manifest.sha256);
+  if (!verified) return fail(Failure::Verify);
+  hand_over(std::move(verified));
 }
 
 }  // namespace kestrelume

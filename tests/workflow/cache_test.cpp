@@ -220,5 +220,33 @@ TEST(IsCachedSetupValid, RejectsAFileHeldOpenForWriting) {
   EXPECT_TRUE(IsCachedSetupValid(path, bytes.size(), DigestOf(bytes)));
 }
 
+TEST(OpenVerifiedSetup, HoldsTheCheckedFileAgainstDeletingOverwritingAndReplacing) {
+  ScratchFolder scratch;
+  const std::string bytes = Pattern(100000);
+  const std::wstring path = scratch / L"KestrelumeSetup-1.0.0.exe";
+  const std::wstring other = scratch / L"other.exe";
+  ASSERT_TRUE(WriteBytes(path, bytes));
+  ASSERT_TRUE(WriteBytes(other, "not the setup program"));
+
+  EXPECT_FALSE(OpenVerifiedSetup(path, bytes.size(), DigestOf("x")));
+  {
+    UniqueFile held = OpenVerifiedSetup(path, bytes.size(), DigestOf(bytes));
+    ASSERT_TRUE(held);
+    // What another installer's tidying, or anything else that can write the
+    // folder, would try between the check and the start.
+    EXPECT_FALSE(DeleteFileW(path.c_str()));
+    EXPECT_EQ(CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr),
+              INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(MoveFileExW(other.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING));
+    EXPECT_FALSE(MoveFileExW(path.c_str(), (scratch / L"moved.exe").c_str(), 0));
+    // Readers, the program loader among them, are still let in.
+    EXPECT_EQ(ReadBytes(path), bytes);
+    EXPECT_TRUE(IsCachedSetupValid(path, bytes.size(), DigestOf(bytes)));
+  }
+  // Released: the file is an ordinary file again.
+  EXPECT_TRUE(DeleteFileW(path.c_str()));
+}
+
 }  // namespace
 }  // namespace kestrelume
