@@ -95,7 +95,7 @@ int RunWindow(App& app, HINSTANCE instance) {
     app.window.store(nullptr);
     return 1;
   }
-  app.Layout();
+  PrepareFirstFrame(app, GetTickCount64());
   CreateAccessibility(app);
   ShowWindow(window, SW_SHOWNORMAL);
   UpdateWindow(window);
@@ -107,6 +107,13 @@ int RunWindow(App& app, HINSTANCE instance) {
     DispatchMessageW(&message);
   }
   return 0;
+}
+
+void PrepareFirstFrame(App& app, uint64_t now) {
+  app.Layout();
+  // The spinner starts at twelve o'clock in this frame; StartRun restarts
+  // it a moment later, so the run's frames continue from there.
+  app.spin_start_tick = app.phase_tick = now;
 }
 
 void App::StartRun() {

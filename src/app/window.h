@@ -17,6 +17,11 @@ inline constexpr UINT kCloseAfterLaunchMs = 1600;
 // be created (no window and no worker then).
 int RunWindow(App& app, HINSTANCE instance);
 
+// Main thread, before the window is first shown: what its first frame,
+// painted before the first run starts, shows (the layout, and the spinner's
+// start at `now`, GetTickCount64 milliseconds).
+void PrepareFirstFrame(App& app, uint64_t now);
+
 LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 }  // namespace kestrelume

@@ -23,6 +23,10 @@ ButtonAction HitTestPixels(const App& app, POINT point) {
 void Repaint(HWND window) { InvalidateRect(window, nullptr, FALSE); }
 
 void OnProgress(App& app, HWND window) {
+  // Windows refused the setup program: the run is over for the window. The
+  // worker's record still says Opening, and messages still queued must
+  // neither start setup again nor take the blocked screen away.
+  if (app.shown_progress.failure == Failure::Blocked) return;
   const Phase before = app.shown_progress.phase;
   app.shown_progress = app.CopyProgress();
   if (!app.animations_enabled) app.fraction = TargetFraction(app.shown_progress);
@@ -167,6 +171,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
                    suggested->right - suggested->left, suggested->bottom - suggested->top,
                    SWP_NOZORDER | SWP_NOACTIVATE);
       app->renderer.ResizeRenderTarget(window, app->dpi);
+      // A window that shrinks gets no paint of its own.
+      Repaint(window);
       SyncAccessibility(*app);
       return 0;
     }

@@ -33,9 +33,11 @@ HostInfo HostOf(std::string_view address) {
     return info;
   }
   std::string_view authority = text.substr(start);
-  authority = authority.substr(0, authority.find_first_of("/?#"));
   // User information could dress one host up as another; never accepted.
-  if (authority.find('@') != std::string_view::npos) return info;
+  // WinHTTP ends the authority at the first "/" only, so an "@" after a "?"
+  // or "#" but before that "/" would make all before it user information.
+  if (authority.substr(0, authority.find('/')).find('@') != std::string_view::npos) return info;
+  authority = authority.substr(0, authority.find_first_of("/?#"));
   info.host = authority.substr(0, authority.find(':'));
   return info;
 }

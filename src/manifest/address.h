@@ -11,7 +11,9 @@ namespace kestrelume {
 inline constexpr std::string_view kDownloadHost = KESTRELUME_DOWNLOAD_HOST;
 
 struct HostInfo {
-  std::string host;  // lower case; empty when there is none or user info is present
+  // Lower case; empty when there is none, or when an "@" comes anywhere
+  // before the first "/" after the scheme (even after a "?" or "#").
+  std::string host;
   bool https = false;
 };
 

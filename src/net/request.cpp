@@ -14,6 +14,16 @@ constexpr DWORD kRedirectPolicy = 88;          // WINHTTP_OPTION_REDIRECT_POLICY
 constexpr DWORD kDisallowHttpsToHttp = 1;      // WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP
 constexpr DWORD kStatusCodeNumber = 0x20000013;  // WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER
 
+// The cracked host as the address rule spells hosts: UTF-8, ASCII letters
+// in lower case.
+std::string RuleSpelling(std::wstring_view cracked) {
+  std::string host = WideToUtf8(cracked);
+  for (char& c : host) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return host;
+}
+
 }  // namespace
 
 HINTERNET HttpSession::OpenRequest(std::string_view address, UniqueInternet& connection,
@@ -36,6 +46,10 @@ HINTERNET HttpSession::OpenRequest(std::string_view address, UniqueInternet& con
   parts.lpszExtraInfo = extra;
   parts.dwExtraInfoLength = kExtraUnits;
   if (!System().WinHttpCrackUrl(wide.c_str(), 0, 0, &parts)) return nullptr;
+  // The rule judged one host; WinHTTP reads the address by its own rules
+  // (user information, for one, ends only at the first "/"). Whatever they
+  // disagree on, no connection goes to a host the rule did not see.
+  if (RuleSpelling({host, parts.dwHostNameLength}) != HostOf(address).host) return nullptr;
 
   connection.reset(System().WinHttpConnect(handle.get(), host, parts.nPort, 0));
   if (!connection) return nullptr;

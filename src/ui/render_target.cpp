@@ -26,12 +26,20 @@ bool Renderer::EnsureRenderTarget(HWND window, uint32_t dpi) {
 }
 
 void Renderer::PaintWindow(const App& app) {
-  if (!EnsureRenderTarget(app.window.load(), app.dpi)) return;
+  HWND window = app.window.load();
+  if (!EnsureRenderTarget(window, app.dpi)) return;
   render_target->BeginDraw();
   Paint(app, render_target.Get(), logo_bitmap.Get());
-  if (render_target->EndDraw() == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
+  EndFrame(window, render_target->EndDraw());
+}
+
+void Renderer::EndFrame(HWND window, HRESULT drawn) {
+  if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
     logo_bitmap.Reset();
     render_target.Reset();
+    // The lost frame never reached the screen; a still screen would
+    // otherwise wait for something else to repaint it.
+    InvalidateRect(window, nullptr, FALSE);
   }
 }
 

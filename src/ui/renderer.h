@@ -86,6 +86,11 @@ struct Renderer {
   // drops both; the next call makes them again.
   bool EnsureRenderTarget(HWND window, uint32_t dpi);
   void PaintWindow(const App& app);
+  // The end of PaintWindow, given what EndDraw returned: a device loss
+  // (D2DERR_RECREATE_TARGET) drops the render target and the logo and
+  // invalidates the window, so that the next paint comes and makes them
+  // again. Any other result changes nothing.
+  void EndFrame(HWND window, HRESULT drawn);
   // WM_SIZE and WM_DPICHANGED (after the new dpi is stored): keeps the frame
   // at 320 x 340 DIPs. Does nothing while there is no render target.
   void ResizeRenderTarget(HWND window, uint32_t dpi);

@@ -142,9 +142,10 @@ class InstallTest(e2e.ServerTest):
                          [("/update/stable.json", ""), ("/update/stable.json.sig", ""),
                           ("/releases/KestrelumeSetup-1.4.2.exe", "via=bootstrap")])
 
-    def test_plain_http_manifest_address_on_another_host_is_ignored(self):
-        # A listener on another loopback address: reachable, had the installer
-        # accepted plain http to a host other than 127.0.0.1 or localhost.
+    def other_host_listener(self):
+        """A listener on another loopback address, reachable had the installer
+        accepted plain http to a host other than 127.0.0.1 or localhost;
+        (its port, the paths it was asked for)."""
         seen = []
 
         class Recorder(http.server.BaseHTTPRequestHandler):
@@ -161,22 +162,85 @@ class InstallTest(e2e.ServerTest):
         threading.Thread(target=listener.serve_forever, daemon=True).start()
         self.addCleanup(listener.server_close)
         self.addCleanup(listener.shutdown)
-        url = "http://127.0.0.2:%d/update/stable.json" % listener.server_address[1]
+        port = listener.server_address[1]
         try:
-            urllib.request.urlopen(url.replace("stable.json", "probe"), timeout=5)
+            urllib.request.urlopen("http://127.0.0.2:%d/probe" % port, timeout=5)
         except urllib.error.HTTPError as answer:
             answer.close()
-        self.assertEqual(seen, ["/update/probe"], "the listener is not reachable at " + url)
+        self.assertEqual(seen, ["/probe"], "the listener on 127.0.0.2 is not reachable")
+        seen.clear()
+        return port, seen
 
+    def test_plain_http_manifest_address_on_another_host_is_ignored(self):
+        port, seen = self.other_host_listener()
+        local = self.server.url("")  # http://127.0.0.1:PORT
+        other = "127.0.0.2:%d/update/stable.json" % port
+        addresses = [
+            "http://" + other,
+            # WinHTTP takes all before an "@" up to the first "/" for user
+            # information, also after a "?" or "#".
+            "http://localhost#@" + other,
+            "http://127.0.0.1?@" + other,
+            local + "?x=@" + other,
+            local + "#@" + other,
+        ]
         self.server.publish(e2e.FAKE_SETUP, version="1.4.2")
+        for url in addresses:
+            with self.subTest(url):
+                code, token = self.run_installer(os.path.join(self.folder, "work"), manifest_url=url)
+                self.assertEqual(code, 0)
+                # The built-in https address is used instead, and it cannot be
+                # reached from this machine.
+                self.assertEqual(token, "offline")
+                self.assertEqual(seen, [])
+                self.assertEqual(self.server.requests(), [])
+
+    def test_a_signed_download_address_that_hides_another_host_is_refused(self):
+        port, seen = self.other_host_listener()
+        setup = "127.0.0.2:%d/releases/KestrelumeSetup-1.4.2.exe" % port
+        local = self.server.url("")
+        for member, value in [("url", "http://localhost#@" + setup),
+                              ("url", local + "?x=@" + setup),
+                              ("mirror", "http://127.0.0.1#@" + setup)]:
+            with self.subTest(member=member, value=value):
+                self.server.reset()
+                fields = {member: value}
+                if member == "mirror":
+                    fields["url"] = self.server.url("/releases/missing.exe")
+                self.server.publish(e2e.FAKE_SETUP, version="1.4.2", **fields)
+                work = os.path.join(self.folder, "work")
+                code, token = self.run_installer(work)
+                self.assertEqual((code, token), (0, "verify"))
+                self.assertEqual(seen, [])
+                self.assertEqual(self.downloads(), [])
+                self.assertFalse(os.path.isdir(work) and os.listdir(work))
+
+    def test_a_refused_setup_program_is_started_once_per_run(self):
+        # Large enough for many progress messages to be queued when the
+        # download ends.
+        not_a_program = os.path.join(self.folder, "not-a-program.exe")
+        with open(not_a_program, "wb") as f:
+            f.write(b"This is text, not a Windows program.\n" * 140000)
+        self.server.publish(not_a_program, version="1.4.2")
         work = os.path.join(self.folder, "work")
-        code, token = self.run_installer(work, manifest_url=url)
-        self.assertEqual(code, 0)
-        # The built-in https address is used instead, and it cannot be
-        # reached from this machine.
-        self.assertEqual(token, "offline")
-        self.assertEqual(seen, ["/update/probe"])
-        self.assertEqual(self.server.requests(), [])
+        setup = "KestrelumeSetup-1.4.2.exe"
+        for attempt in ("fresh download", "cached copy"):
+            with self.subTest(attempt):
+                outcome = os.path.join(self.folder, "outcome")
+                if os.path.exists(outcome):
+                    os.remove(outcome)
+                args = ["--manifest-url", self.manifest_url(), "--work-dir", windows_path(work),
+                        "--outcome-file", windows_path(outcome)]
+                # +process prints one line for each CreateProcess call.
+                with e2e.Installer(PREFIX, args, self.folder, trace="+process") as run:
+                    self.assertEqual(run.wait(60), 0)
+                    self.assertEqual(e2e.read_text(outcome), "blocked")
+                    with open(run.stderr_path, errors="replace") as f:
+                        starts = [line for line in f if "CreateProcessInternalW app" in line]
+                self.assertEqual(len(starts), 1, "".join(starts)[:2000])
+                self.assertIn(setup, starts[0])
+                self.assertEqual(os.listdir(work), [setup])
+        self.assertEqual(len(self.downloads()), 1)
 
     def test_no_planted_library_is_loaded_and_the_install_still_completes(self):
         # The probe imports winhttp.dll at load time: its planted copy is taken.

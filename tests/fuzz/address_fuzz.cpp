@@ -22,6 +22,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(info.host.find_first_of("/?#@:") == std::string::npos);
   for (const char c : info.host) FUZZ_CHECK(c < 'A' || c > 'Z');
   if (allowed) FUZZ_CHECK(!info.host.empty() && (info.https || IsLoopback(info.host)));
+  // WinHTTP takes everything before an "@" up to the first "/" for user
+  // information, whatever "?" or "#" come first: an accepted address has none
+  // there. (That the host WinHTTP then sees is this host is checked under
+  // Wine, in tests/net.)
+  if (allowed) {
+    const size_t authority = address.find("//") + 2;
+    FUZZ_CHECK(address.substr(authority, address.find('/', authority) - authority).find('@') ==
+               std::string_view::npos);
+  }
 
   // The marker is the only change, at the very end, and only on the two
   // kinds of host that take it.

@@ -1,4 +1,8 @@
+#include <winsock2.h>
 #include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
 
 #include "net_fixture.h"
 
@@ -6,6 +10,90 @@ namespace kestrelume {
 namespace {
 
 using Fetch = NetTest;
+
+// A TCP listener on 127.0.0.2, a host that plain HTTP must never reach: it
+// counts the connections it gets and closes each at once.
+class OtherHostListener {
+ public:
+  OtherHostListener() {
+    WSADATA data;
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return;
+    started_ = true;
+    socket_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(0x7F000002);
+    int length = sizeof address;
+    if (socket_ == INVALID_SOCKET ||
+        bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(socket_, 8) != 0 ||
+        getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+      return;
+    }
+    port_ = ntohs(address.sin_port);
+    thread_ = std::thread([this] { Accept(); });
+  }
+  ~OtherHostListener() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    if (socket_ != INVALID_SOCKET) closesocket(socket_);
+    if (started_) WSACleanup();
+  }
+  OtherHostListener(const OtherHostListener&) = delete;
+  OtherHostListener& operator=(const OtherHostListener&) = delete;
+
+  uint16_t port() const { return port_; }
+  int connections() const { return connections_.load(); }
+
+ private:
+  void Accept() {
+    while (!stop_) {
+      fd_set readable;
+      FD_ZERO(&readable);
+      FD_SET(socket_, &readable);
+      timeval wait{0, 50000};
+      if (select(0, &readable, nullptr, nullptr, &wait) != 1) continue;
+      const SOCKET connection = accept(socket_, nullptr, nullptr);
+      if (connection == INVALID_SOCKET) continue;
+      ++connections_;
+      closesocket(connection);
+    }
+  }
+
+  bool started_ = false;
+  SOCKET socket_ = INVALID_SOCKET;
+  uint16_t port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
+  std::thread thread_;
+};
+
+// WinHTTP takes all before an "@" up to the first "/" for user information,
+// also after a "?" or "#"; the address rule and the host check each keep
+// such an address from connecting anywhere.
+TEST_F(Fetch, AnAddressThatHidesAnotherHostBehindQueryOrFragmentConnectsNowhere) {
+  OtherHostListener other;
+  ASSERT_NE(other.port(), 0);
+  const std::string hidden = "@127.0.0.2:" + std::to_string(other.port()) + "/update/stable.json";
+  ServeGenerated("/update/stable.json", 10);
+  for (const std::string& address : {
+           "http://localhost#" + hidden,
+           "http://127.0.0.1?" + hidden,
+           server.Url("?x=" + hidden),
+           server.Url("#" + hidden),
+           "http://LocalHost:1#x?y" + hidden,
+       }) {
+    std::string body = "left over";
+    EXPECT_EQ(session.Fetch(address, 65536, body), TransferResult::NetworkError) << address;
+    EXPECT_TRUE(body.empty()) << address;
+    EXPECT_EQ(session.Download(address, PathIn(L"setup.exe"), 10, std::string(64, '0'), {}),
+              TransferResult::NetworkError)
+        << address;
+  }
+  EXPECT_EQ(other.connections(), 0);
+  EXPECT_TRUE(server.Requests().empty());
+  EXPECT_TRUE(Files().empty());
+}
 
 TEST_F(Fetch, AcceptsABodyOfExactlyTheLimitAndRefusesOneByteMore) {
   ServeGenerated("/exact", 20000);

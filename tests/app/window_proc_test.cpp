@@ -1,0 +1,185 @@
+// The window procedure in a real window under Wine, around an App that has
+// no worker: the tests play the worker's part through the shared record.
+
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <d2d1.h>
+
+#include <string>
+
+#include "../workflow/scratch_folder.h"
+#include "app/app.h"
+#include "app/window.h"
+#include "ui/animation.h"
+
+namespace kestrelume {
+namespace {
+
+using testing::ScratchFolder;
+using testing::WriteBytes;
+
+constexpr wchar_t kClass[] = L"KestrelumeWindowProcTest";
+
+// A shown window of the program's window procedure around `app`, at the
+// display's left edge, clear of an installer window that another test may
+// centre on the same display at the same time.
+class ProgramWindow {
+ public:
+  ProgramWindow(App& app, int width, int height) {
+    WNDCLASSEXW window_class{};
+    window_class.cbSize = sizeof(window_class);
+    window_class.lpfnWndProc = WindowProc;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.lpszClassName = kClass;
+    RegisterClassExW(&window_class);  // fails harmlessly for the second window
+    handle_ = CreateWindowExW(0, kClass, kWindowTitle, WS_POPUP, 0, 40, width, height, nullptr,
+                              nullptr, window_class.hInstance, &app);
+    if (handle_) {
+      ShowWindow(handle_, SW_SHOWNOACTIVATE);
+      UpdateWindow(handle_);
+    }
+  }
+  ~ProgramWindow() {
+    if (!handle_) return;
+    DestroyWindow(handle_);
+    // WM_DESTROY asks the loop to end; this thread has no such loop.
+    MSG quit;
+    while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+  }
+  ProgramWindow(const ProgramWindow&) = delete;
+  ProgramWindow& operator=(const ProgramWindow&) = delete;
+
+  HWND handle() const { return handle_; }
+
+  // Whether the whole client area waits for a paint.
+  bool WholeClientAreaInvalid() const {
+    RECT update{};
+    RECT client{};
+    GetClientRect(handle_, &client);
+    return GetUpdateRect(handle_, &update, FALSE) && EqualRect(&update, &client);
+  }
+  // Paints whatever waits, so that nothing does.
+  void Paint() const {
+    UpdateWindow(handle_);
+    ValidateRect(handle_, nullptr);
+  }
+
+ private:
+  HWND handle_ = nullptr;
+};
+
+// Each start attempt of setup, refused or not, writes the outcome file.
+TEST(WindowProc, ARefusedSetupIsStartedOnceWhateverProgressMessagesAreStillQueued) {
+  ScratchFolder folder;
+  const std::wstring setup = folder / L"KestrelumeSetup-1.4.2.exe";
+  const std::wstring outcome = folder / L"outcome";
+  ASSERT_TRUE(WriteBytes(setup, "This is text, not a Windows program.\n"));
+  App app;
+  app.outcome_path = outcome;
+  ProgramWindow window(app, 320, 340);
+  ASSERT_NE(window.handle(), nullptr);
+
+  // The worker's changes, each posting a message, all applied before the
+  // window handles the first.
+  constexpr int kChanges = 6;
+  app.UpdateProgress([](Progress& p) {
+    p.phase = Phase::Downloading;
+    p.bytes_total = 4;
+  });
+  for (int i = 1; i <= kChanges - 2; ++i) {
+    app.UpdateProgress([i](Progress& p) { p.bytes_done = static_cast<uint64_t>(i); });
+  }
+  app.UpdateProgress([&setup](Progress& p) {
+    p.phase = Phase::Opening;
+    p.setup_path = setup;
+  });
+
+  int messages = 0;
+  int starts = 0;
+  MSG message;
+  while (PeekMessageW(&message, window.handle(), WM_APP_PROGRESS, WM_APP_PROGRESS, PM_REMOVE)) {
+    DispatchMessageW(&message);
+    ++messages;
+    if (DeleteFileW(outcome.c_str())) ++starts;
+    // The blocked screen from the first message on, and it stays.
+    EXPECT_EQ(app.shown_progress.phase, Phase::Failed) << "message " << messages;
+    EXPECT_EQ(app.shown_progress.failure, Failure::Blocked) << "message " << messages;
+  }
+  EXPECT_EQ(messages, kChanges);
+  EXPECT_EQ(starts, 1);
+}
+
+TEST(WindowProc, ADpiChangeRepaintsTheWholeWindowWhetherItShrinksGrowsOrOnlyMoves) {
+  App app;
+  app.dpi = 120;
+  ProgramWindow window(app, 400, 425);
+  ASSERT_NE(window.handle(), nullptr);
+  struct Change {
+    uint32_t dpi;
+    RECT suggested;
+  };
+  const Change changes[] = {
+      {96, {0, 50, 320, 390}},    // to a lower DPI: the window shrinks
+      {96, {40, 70, 360, 410}},   // same size, another place
+      {120, {0, 50, 400, 475}},   // and back up
+  };
+  for (const Change& change : changes) {
+    window.Paint();
+    ASSERT_FALSE(window.WholeClientAreaInvalid());
+    SendMessageW(window.handle(), WM_DPICHANGED, MAKEWPARAM(change.dpi, change.dpi),
+                 reinterpret_cast<LPARAM>(&change.suggested));
+    EXPECT_EQ(app.dpi, change.dpi);
+    RECT placed{};
+    GetWindowRect(window.handle(), &placed);
+    EXPECT_TRUE(EqualRect(&placed, &change.suggested)) << change.suggested.right;
+    EXPECT_TRUE(window.WholeClientAreaInvalid()) << "to " << change.dpi << " DPI, "
+                                                 << change.suggested.right << " wide";
+  }
+}
+
+TEST(WindowProc, ALostDeviceDropsTheTargetAndAsksForTheNextPaint) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  {
+    App app;
+    bool animations = true;
+    ASSERT_TRUE(app.renderer.CreateDrawingResources(animations));
+    ASSERT_TRUE(app.renderer.CreateTextResources());
+    ProgramWindow window(app, 320, 340);
+    ASSERT_NE(window.handle(), nullptr);
+    ASSERT_TRUE(app.renderer.EnsureRenderTarget(window.handle(), app.dpi));
+
+    // Any other result keeps the target and asks for nothing.
+    for (const HRESULT drawn : {S_OK, E_FAIL}) {
+      window.Paint();
+      app.renderer.EndFrame(window.handle(), drawn);
+      EXPECT_TRUE(app.renderer.render_target) << drawn;
+      EXPECT_FALSE(window.WholeClientAreaInvalid()) << drawn;
+    }
+    window.Paint();
+    app.renderer.EndFrame(window.handle(), D2DERR_RECREATE_TARGET);
+    EXPECT_FALSE(app.renderer.render_target);
+    EXPECT_FALSE(app.renderer.logo_bitmap);
+    EXPECT_TRUE(window.WholeClientAreaInvalid());
+    // That paint makes a new target.
+    window.Paint();
+    EXPECT_TRUE(app.renderer.render_target);
+  }
+  CoUninitialize();
+}
+
+// The first frame is painted before the first run starts; the run's own
+// frames then continue from twelve o'clock.
+TEST(WindowProc, TheFirstFrameDrawsTheSpinnerAtTwelveOClock) {
+  for (const uint64_t uptime : {uint64_t{9'000'000'500}, uint64_t{123'456}, uint64_t{1'000}}) {
+    App app;
+    PrepareFirstFrame(app, uptime);
+    EXPECT_FLOAT_EQ(SpinnerStartAngle(ElapsedSeconds(uptime, app.spin_start_tick), true), -90.0f)
+        << uptime;
+    EXPECT_FLOAT_EQ(SpinnerStartAngle(ElapsedSeconds(uptime + 350, app.spin_start_tick), true), 0.0f)
+        << uptime;
+  }
+}
+
+}  // namespace
+}  // namespace kestrelume
