@@ -28,7 +28,7 @@ def tearDownModule():
     e2e.close_module_prefix(PREFIX)
 
 
-def run_kit(kit, report, *args, timeout=240):
+def run_kit(kit, report, *args, timeout=330):
     """(exit code, text report). The console output goes to a file: a stray
     process holding a pipe must not hang the test."""
     e2e.park_mouse()

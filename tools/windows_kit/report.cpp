@@ -72,6 +72,7 @@ std::string TextReport(const Report& report) {
   t += "Ran on:        " + Runtime(report.facts) + "\n";
   t += "Started:       " + report.started + "\n";
   t += "High contrast: " + std::string(report.facts.high_contrast ? "on" : "off") + "\n";
+  t += "First frame:   " + report.first_frame + "\n";
   for (const std::string& m : report.facts.monitors) t += "Monitor:       " + m + "\n";
   t += "Result:        " + Summary(report) + "\n";
   for (const ScenarioResult& s : report.scenarios) {
@@ -104,6 +105,7 @@ std::string HtmlReport(const Report& report) {
   h += "<tr><th>Ran on</th><td>" + Escape(Runtime(report.facts)) + "</td></tr>\n";
   h += "<tr><th>Started</th><td>" + Escape(report.started) + "</td></tr>\n";
   h += "<tr><th>High contrast</th><td>" + std::string(report.facts.high_contrast ? "on" : "off") + "</td></tr>\n";
+  h += "<tr><th>First frame</th><td>" + Escape(report.first_frame) + "</td></tr>\n";
   for (const std::string& m : report.facts.monitors) h += "<tr><th>Monitor</th><td>" + Escape(m) + "</td></tr>\n";
   h += "<tr><th>Result</th><td>" + Escape(Summary(report)) + "</td></tr>\n</table>\n";
   if (!report.facts.wine_version.empty()) {

@@ -41,6 +41,7 @@ const char* VerdictText(Verdict verdict);
 struct Report {
   SystemFacts facts;
   std::string started;  // local time, "2026-12-09 19:58"
+  std::string first_frame;  // "412 ms after the process started"
   std::vector<ScenarioResult> scenarios;
 };
 

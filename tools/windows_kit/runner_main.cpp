@@ -157,6 +157,9 @@ int Run(int argc, wchar_t** argv) {
     report.scenarios.push_back(result);
   }
   kit.server.Stop();
+  report.first_frame = kit.first_frame_ms ? std::to_string(kit.first_frame_ms) +
+                                                " ms from process start (the whole install's run)"
+                                          : "not seen (the whole install did not run)";
   if (!keep) RemoveTree(kit.runs);
 
   const bool written = WriteReports(report, report_dir);

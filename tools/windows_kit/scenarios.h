@@ -22,6 +22,7 @@ struct Kit {
   bool wine = false;
   KitServer server;
   int pictures = 0;
+  unsigned long long first_frame_ms = 0;  // of the whole install; 0 when not seen
 
   std::wstring installer() const { return folder + L"\\KestrelumeInstaller.exe"; }
   std::wstring marker_dll() const { return folder + L"\\marker.dll"; }
