@@ -30,6 +30,11 @@ std::string Escape(const std::string& text) {
   return out;
 }
 
+// A scenario's heading: one that passed everything Wine can show says so.
+const char* ScenarioVerdictText(Verdict verdict) {
+  return verdict == Verdict::NotJudgedUnderWine ? "passed; parts not judged under Wine" : VerdictText(verdict);
+}
+
 const char* VerdictClass(Verdict verdict) {
   switch (verdict) {
     case Verdict::Passed: return "passed";
@@ -78,7 +83,7 @@ std::string TextReport(const Report& report) {
   for (const ScenarioResult& s : report.scenarios) {
     char seconds[32];
     snprintf(seconds, sizeof(seconds), "%.1f", s.seconds);
-    t += "\n[" + std::string(VerdictText(Overall(s))) + "] " + s.name + " (" + seconds + " s)\n";
+    t += "\n[" + std::string(ScenarioVerdictText(Overall(s))) + "] " + s.name + " (" + seconds + " s)\n";
     t += "    " + s.purpose + "\n";
     for (const Check& c : s.checks) {
       t += "    - " + std::string(VerdictText(c.verdict)) + ": " + c.what;
@@ -115,7 +120,7 @@ std::string HtmlReport(const Report& report) {
   }
   for (const ScenarioResult& s : report.scenarios) {
     const Verdict overall = Overall(s);
-    h += "<h2 class=\"" + std::string(VerdictClass(overall)) + "\">" + Escape(VerdictText(overall)) + ": " +
+    h += "<h2 class=\"" + std::string(VerdictClass(overall)) + "\">" + Escape(ScenarioVerdictText(overall)) + ": " +
          Escape(s.name) + "</h2>\n<p>" + Escape(s.purpose) + "</p>\n<ul>\n";
     for (const Check& c : s.checks) {
       h += "<li class=\"" + std::string(VerdictClass(c.verdict)) + "\">" + Escape(VerdictText(c.verdict)) + ": " +

@@ -150,7 +150,9 @@ int Run(int argc, wchar_t** argv) {
     const ULONGLONG start = GetTickCount64();
     scenario.run(kit, result);
     result.seconds = static_cast<double>(GetTickCount64() - start) / 1000.0;
-    Say(std::string(VerdictText(Overall(result))) + ": " + scenario.name);
+    const Verdict overall = Overall(result);
+    Say(std::string(overall == Verdict::NotJudgedUnderWine ? "passed, parts not judged under Wine" : VerdictText(overall)) +
+        ": " + scenario.name);
     for (const Check& c : result.checks) {
       if (c.verdict == Verdict::Failed) Say("    failed: " + c.what + (c.detail.empty() ? "" : " (" + c.detail + ")"));
     }

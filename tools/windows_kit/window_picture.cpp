@@ -57,7 +57,15 @@ WindowPixels CaptureWindow(HWND window, bool from_screen) {
   }
   memory.old = SelectObject(memory.dc, memory.bitmap);
   bool drawn = false;
-  if (!from_screen) drawn = PrintWindow(window, memory.dc, PW_CLIENTONLY | PW_RENDERFULLCONTENT) != FALSE;
+  if (!from_screen && PrintWindow(window, memory.dc, PW_CLIENTONLY | PW_RENDERFULLCONTENT)) {
+    // Windows 7 knows no PW_RENDERFULLCONTENT and leaves Direct2D content
+    // out: a one-coloured result is taken off the screen instead.
+    GdiFlush();
+    const auto* bits = static_cast<const uint32_t*>(memory.bits);
+    for (size_t i = 1; i < static_cast<size_t>(width) * height && !drawn; ++i) {
+      drawn = (bits[i] & 0xFFFFFF) != (bits[0] & 0xFFFFFF);
+    }
+  }
   if (!drawn) {
     POINT origin{0, 0};
     ClientToScreen(window, &origin);

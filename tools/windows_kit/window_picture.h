@@ -4,10 +4,10 @@
 //
 // On Windows the window is asked to draw itself into a bitmap with
 // PrintWindow(PW_RENDERFULLCONTENT), which takes Direct2D content too and
-// works while other windows cover it. Wine's PrintWindow leaves Direct2D
-// content out, so under Wine the pixels are read off the screen instead (the
-// window is on top on the test display). Runner main thread; COM must be set
-// up on it.
+// works while other windows cover it. Windows 7 and Wine leave Direct2D
+// content out of PrintWindow; there the pixels are read off the screen
+// instead (the installer's window is on top while the kit runs it). Runner
+// main thread; COM must be set up on it.
 
 #include <windows.h>
 
