@@ -1,6 +1,7 @@
 // Stands in for the product's setup program in end-to-end runs and the demo.
-// With KESTRELUME_FAKE_SETUP_RECORD set it writes its command line and current
-// folder there (UTF-8, one per line) and exits; otherwise it says hello.
+// With KESTRELUME_FAKE_SETUP_RECORD set it appends its command line and
+// current folder there (UTF-8, one per line) and exits, so each start adds two
+// lines; otherwise it says hello.
 
 #include <windows.h>
 
@@ -15,7 +16,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   if (GetEnvironmentVariableW(L"KESTRELUME_FAKE_SETUP_RECORD", record, MAX_PATH) > 0) {
     const std::string text = kestrelume::WideToUtf8(GetCommandLineW()) + "\n" +
                              kestrelume::WideToUtf8(folder) + "\n";
-    HANDLE file = CreateFileW(record, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    HANDLE file = CreateFileW(record, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return 2;
     DWORD written = 0;
