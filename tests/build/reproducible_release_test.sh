@@ -3,7 +3,7 @@
 # the same keys, in another folder and at another time, gives the same bytes.
 #   reproducible_release_test.sh RELEASE_BUILD_DIR
 # Rebuilds only the installer, from a copy of the source tree as it stands
-# (committed or not) under a longer, different path.
+# (committed or not, without its build folder) under a longer, different path.
 set -u
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 build=$1
@@ -15,9 +15,8 @@ scratch=$(mktemp -d "${TMPDIR:-/tmp}/kestrelume-rebuild.XXXXXX")
 trap 'rm -rf "$scratch"' EXIT
 copy=$scratch/another/checkout/of/the/source
 mkdir -p "$copy"
-(cd "$source_dir" && git ls-files -z --cached --others --exclude-standard |
-   while IFS= read -r -d '' f; do [ -f "$f" ] && printf '%s\0' "$f"; done |
-   tar --null -T - -cf -) | tar -xf - -C "$copy" || { echo "FAIL: could not copy the source"; exit 1; }
+tar -C "$source_dir" --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$copy" ||
+  { echo "FAIL: could not copy the source"; exit 1; }
 (cd "$copy" && cmake --preset release -B "$scratch/build" -DKESTRELUME_TRUSTED_KEYS="$keys" >/dev/null &&
    cmake --build "$scratch/build" --target KestrelumeInstaller -j2 >/dev/null) ||
   { echo "FAIL: the second build did not build"; exit 1; }
