@@ -13,9 +13,10 @@ constexpr DWORD kDownloadBufferSize = 65536;
 TransferResult HttpSession::StreamBody(HINTERNET opened, AsyncRequest& call, PartFile& file,
                                        Sha256& digest, uint64_t expected_length,
                                        FunctionRef<void(uint64_t)> on_bytes, uint64_t& count) {
+  ReadPace pace;
   for (;;) {
     DWORD read = 0;
-    if (const TransferResult result = ReadAvailable(opened, call, read);
+    if (const TransferResult result = ReadPiece(opened, call, pace, read);
         result != TransferResult::Ok) {
       return result;
     }
@@ -45,15 +46,13 @@ TransferResult HttpSession::Download(std::string_view address, const std::wstrin
     // The buffer lives with the request: a read abandoned on cancel may
     // still land in it after this function has returned.
     AsyncRequest::Ptr call = AsyncRequest::Create(kDownloadBufferSize);
-    UniqueInternet connection;
-    HINTERNET opened = call ? OpenRequest(address, connection, *call) : nullptr;
-    if (opened) {
-      result = Exchange(opened, *call);
-      if (result == TransferResult::Ok) {
-        result = StreamBody(opened, *call, file, digest, expected_length, on_bytes, count);
-      }
+    Answer answer;
+    if (call) result = Ask(address, nullptr, *call, answer);
+    if (result == TransferResult::Ok && answer.status != 200) result = TransferResult::HttpError;
+    if (result == TransferResult::Ok) {
+      result = StreamBody(answer.request.get(), *call, file, digest, expected_length, on_bytes,
+                          count);
     }
-    ReleaseRequest(opened);
   }
   file.Close();
 

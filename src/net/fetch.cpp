@@ -10,9 +10,10 @@ constexpr DWORD kFetchBufferSize = 8192;
 
 TransferResult HttpSession::FetchBody(HINTERNET opened, AsyncRequest& call, uint64_t limit,
                                       std::string& body) {
+  ReadPace pace;
   for (;;) {
     DWORD read = 0;
-    if (const TransferResult result = ReadAvailable(opened, call, read);
+    if (const TransferResult result = ReadPiece(opened, call, pace, read);
         result != TransferResult::Ok) {
       return result;
     }
@@ -29,15 +30,13 @@ TransferResult HttpSession::Fetch(std::string_view address, uint64_t limit, std:
 
   AsyncRequest::Ptr call = AsyncRequest::Create(kFetchBufferSize);
   if (!call) return TransferResult::NetworkError;
-  UniqueInternet connection;
-  HINTERNET opened = OpenRequest(address, connection, *call);
   TransferResult result = TransferResult::NetworkError;
-  if (opened) {
-    result = Exchange(opened, *call);
-    if (result == TransferResult::Ok) result = FetchBody(opened, *call, limit, body);
+  {
+    Answer answer;
+    result = Ask(address, nullptr, *call, answer);
+    if (result == TransferResult::Ok && answer.status != 200) result = TransferResult::HttpError;
+    if (result == TransferResult::Ok) result = FetchBody(answer.request.get(), *call, limit, body);
   }
-  ReleaseRequest(opened);
-  connection.reset();
 
   if (cancelled.load()) result = TransferResult::Cancelled;
   // A cancelled fetch may have read part of a body; none of it is kept.

@@ -6,16 +6,16 @@
 // runs), cancels it (any time, any number of times) and re-arms it between
 // runs.
 //
-// Cancel protocol: Cancel sets `cancelled` and signals `cancel_event` before
-// it looks at the registered request; OpenRequest registers its request
-// before it re-checks the flag. So a cancel that overlaps the opening of a
-// request either closes it or is seen by the re-check. The worker's wait for
-// the step in progress ends as soon as the event is signalled, on Windows and
-// under Wine alike, and the transfer reports TransferResult::Cancelled at
-// once. The step itself may go on inside WinHTTP after that (under Wine a
-// blocked TLS handshake is not interrupted by closing its handle); it then
-// touches only its AsyncRequest (net/async_request.h), never the transfer's
-// caller or its file.
+// Cancel protocol: Cancel sets `cancelled` and signals `cancel_event`, and
+// touches no WinHTTP handle: the worker's wait for the step in progress ends
+// as soon as the event is signalled, on Windows and under Wine alike, and the
+// worker then closes its own request and reports TransferResult::Cancelled.
+// So no WinHTTP call ever meets a handle that another thread closed (Wine
+// hands a freed handle's value to the next handle it makes). The step itself
+// may go on inside WinHTTP after that (under Wine a blocked TLS handshake is
+// not interrupted by closing its handle); it then touches only its
+// AsyncRequest (net/async_request.h), never the transfer's caller or its
+// file.
 //
 // Stalls: a step that neither completes nor is cancelled within
 // kStallLimitMs fails, and the transfer reports NetworkError. So no step,
@@ -34,7 +34,6 @@
 #include "net/async_request.h"
 #include "net/winhttp_handle.h"
 #include "base/function_ref.h"
-#include "base/slim_lock.h"
 #include "base/unique_handle.h"
 
 namespace kestrelume {
@@ -66,10 +65,10 @@ class HttpSession {
   void Open();
   void Close();
 
-  // Any thread, any number of times. Sets the flag and the event, then
-  // closes the request in flight; the worker's transfer returns Cancelled at
-  // once, and every transfer that starts while the flag is set reports
-  // Cancelled without network activity.
+  // Any thread, any number of times. Sets the flag and the event only; the
+  // worker's transfer returns Cancelled at once (its wait ends on the event),
+  // and every transfer that starts while the flag is set reports Cancelled
+  // without network activity.
   void Cancel();
   // Main thread, only after the previous worker has been joined: clears the
   // flag so that transfers work again.
@@ -84,42 +83,56 @@ class HttpSession {
   // writes; moves it to final_path only when exactly expected_length bytes
   // arrived and their SHA-256 equals expected_digest. The ".part" file is
   // deleted on every failure. Bytes are written, hashed and reported as they
-  // arrive: each read asks for no more than WinHTTP says is available, so a
-  // slow link shows progress byte by byte rather than a buffer at a time.
+  // arrive: on a slow link each read asks for no more than WinHTTP says is
+  // available, so progress shows byte by byte rather than a buffer at a time;
+  // while bytes wait, each read fills the whole buffer.
   // on_bytes (may be empty) gets the running count after each chunk.
   TransferResult Download(std::string_view address, const std::wstring& final_path,
                           uint64_t expected_length, std::string_view expected_digest,
                           FunctionRef<void(uint64_t)> on_bytes);
 
  private:
-  // Opens and registers a GET request for an allowed address, with `call`
-  // as its context, or yields null. The host WinHttpCrackUrl finds must be
-  // the host the address rule judged (HostOf, compared in lower case), else
-  // nothing is connected: an address the two read differently (a bracketed
-  // IPv6 literal among them) yields null. The connection, when one was
-  // opened, is handed to the caller even if no request comes of it; the
-  // caller closes it after ReleaseRequest.
-  HINTERNET OpenRequest(std::string_view address, UniqueInternet& connection, AsyncRequest& call);
-  // Send, receive, status: Ok only for status 200.
-  TransferResult Exchange(HINTERNET request, AsyncRequest& call);
+  // Opens a GET request for an allowed address, with `call` as its context,
+  // or yields null. The host WinHttpCrackUrl finds must be the host the
+  // address rule judged (HostOf, compared in lower case), else nothing is
+  // connected: an address the two read differently (a bracketed IPv6 literal
+  // among them) yields null. The connection, when one was opened, is handed
+  // to the caller even if no request comes of it; the caller declares it
+  // before the request, so that the request is closed first.
+  UniqueInternet OpenRequest(std::string_view address, UniqueInternet& connection,
+                             AsyncRequest& call);
+  // One answered GET: its request (closed before its connection) and the
+  // status of the final answer.
+  struct Answer {
+    UniqueInternet connection;
+    UniqueInternet request;
+    DWORD status = 0;
+  };
+  // Opens `address`, sends the GET with `headers` (null: none) and receives
+  // the answer, following redirects here rather than inside WinHTTP: each
+  // target is judged by the address rule and the cracked-host check
+  // (OpenRequest) before anything connects to it, https never leads to
+  // plain http, and a chain longer than kMaxRedirects ends. A refused
+  // target is a NetworkError. Ok whatever the final status.
+  TransferResult Ask(std::string_view address, const wchar_t* headers, AsyncRequest& call,
+                     Answer& answer);
   // Waits for the step that `started` (false: it failed at once) began on
   // `call`: Ok, NetworkError (failed or stalled) or Cancelled.
   TransferResult Await(AsyncRequest& call, bool started);
-  // The next piece of the body into call.buffer(), at most what is available
-  // now; `read` is 0 at the end of the body.
-  TransferResult ReadAvailable(HINTERNET request, AsyncRequest& call, DWORD& read);
+  // How a transfer reads its body: what is available (one step to learn how
+  // much, one to read it), or whole buffers while bytes are waiting anyway.
+  struct ReadPace {
+    bool bulk = false;
+  };
+  // The next piece of the body into call.buffer(); `read` is 0 at the end of
+  // the body.
+  TransferResult ReadPiece(HINTERNET request, AsyncRequest& call, ReadPace& pace, DWORD& read);
   // The read loops of Fetch and Download.
   TransferResult FetchBody(HINTERNET request, AsyncRequest& call, uint64_t limit, std::string& body);
   TransferResult StreamBody(HINTERNET request, AsyncRequest& call, PartFile& file,
                             Sha256& digest, uint64_t expected_length,
                             FunctionRef<void(uint64_t)> on_bytes, uint64_t& count);
-  // Closes `request` unless a cancel already did, and unregisters it. Null is
-  // allowed (no request was opened).
-  void ReleaseRequest(HINTERNET request);
-
   UniqueInternet handle;
-  SlimLock request_lock;
-  HINTERNET request = nullptr;
   std::atomic<bool> cancelled{false};
   UniqueKernelHandle cancel_event;  // manual reset; signalled while `cancelled`
 };

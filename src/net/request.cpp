@@ -10,9 +10,17 @@ namespace {
 constexpr DWORD kHostUnits = 256;
 constexpr DWORD kPathUnits = 2048;
 constexpr DWORD kExtraUnits = 2048;
-constexpr DWORD kRedirectPolicy = 88;          // WINHTTP_OPTION_REDIRECT_POLICY
-constexpr DWORD kDisallowHttpsToHttp = 1;      // WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP
+constexpr DWORD kLocationUnits = 4096;
+constexpr DWORD kRedirectPolicy = 88;            // WINHTTP_OPTION_REDIRECT_POLICY
+constexpr DWORD kRedirectNever = 0;              // WINHTTP_OPTION_REDIRECT_POLICY_NEVER
 constexpr DWORD kStatusCodeNumber = 0x20000013;  // WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER
+constexpr DWORD kQueryLocation = 33;             // WINHTTP_QUERY_LOCATION
+// As many as WinHTTP itself would follow.
+constexpr int kMaxRedirects = 10;
+// A piece of at least this much at once means bytes are waiting.
+constexpr DWORD kBulkAvailable = 4096;
+// A whole-buffer read slower than this means the link cannot fill buffers.
+constexpr DWORD kSlowReadMs = 100;
 
 // The cracked host as the address rule spells hosts: UTF-8, ASCII letters
 // in lower case.
@@ -24,12 +32,36 @@ std::string RuleSpelling(std::wstring_view cracked) {
   return host;
 }
 
+bool IsRedirect(DWORD status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+bool StartsWith(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+// Where a Location value leads from `from` (an allowed address): itself when
+// absolute, the origin of `from` followed by it when it starts with one "/";
+// empty (refused) for any other relative form and for https to plain http.
+std::string RedirectTarget(std::string_view from, std::string_view location) {
+  std::string target;
+  if (StartsWith(location, "https://") || StartsWith(location, "http://")) {
+    target = location;
+  } else if (StartsWith(location, "/") && !StartsWith(location, "//")) {
+    const size_t authority = from.find("://");
+    const size_t path = from.find_first_of("/?#", authority == std::string_view::npos ? 0 : authority + 3);
+    target = std::string(from.substr(0, path)) + std::string(location);
+  }
+  if (StartsWith(from, "https://") && StartsWith(target, "http://")) target.clear();
+  return target;
+}
+
 }  // namespace
 
-HINTERNET HttpSession::OpenRequest(std::string_view address, UniqueInternet& connection,
-                                   AsyncRequest& call) {
+UniqueInternet HttpSession::OpenRequest(std::string_view address, UniqueInternet& connection,
+                                        AsyncRequest& call) {
   connection.reset();
-  if (!handle || !IsAllowedAddress(address)) return nullptr;
+  if (!handle || !IsAllowedAddress(address)) return UniqueInternet();
   const std::wstring wide = Utf8ToWide(address);
 
   // Fixed buffers: an address with a longer host, path or query is refused
@@ -45,43 +77,32 @@ HINTERNET HttpSession::OpenRequest(std::string_view address, UniqueInternet& con
   parts.dwUrlPathLength = kPathUnits;
   parts.lpszExtraInfo = extra;
   parts.dwExtraInfoLength = kExtraUnits;
-  if (!System().WinHttpCrackUrl(wide.c_str(), 0, 0, &parts)) return nullptr;
+  if (!System().WinHttpCrackUrl(wide.c_str(), 0, 0, &parts)) return UniqueInternet();
   // The rule judged one host; WinHTTP reads the address by its own rules
   // (user information, for one, ends only at the first "/"). Whatever they
   // disagree on, no connection goes to a host the rule did not see.
-  if (RuleSpelling({host, parts.dwHostNameLength}) != HostOf(address).host) return nullptr;
+  if (RuleSpelling({host, parts.dwHostNameLength}) != HostOf(address).host) return UniqueInternet();
 
   connection.reset(System().WinHttpConnect(handle.get(), host, parts.nPort, 0));
-  if (!connection) return nullptr;
+  if (!connection) return UniqueInternet();
 
   const std::wstring object = std::wstring(path, parts.dwUrlPathLength) +
                               std::wstring(extra, parts.dwExtraInfoLength);
   DWORD flags = WINHTTP_FLAG_REFRESH;
   if (parts.nScheme == INTERNET_SCHEME_HTTPS) flags |= WINHTTP_FLAG_SECURE;
-  HINTERNET opened = System().WinHttpOpenRequest(connection.get(), L"GET", object.c_str(), nullptr,
-                                        WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
-  if (!opened) {
+  UniqueInternet opened(System().WinHttpOpenRequest(connection.get(), L"GET", object.c_str(),
+                                                    nullptr, WINHTTP_NO_REFERER,
+                                                    WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+  if (!opened || !call.Attach(opened.get())) {
+    opened.reset();
     connection.reset();
-    return nullptr;
+    return opened;
   }
-  if (!call.Attach(opened)) {
-    System().WinHttpCloseHandle(opened);
-    connection.reset();
-    return nullptr;
-  }
-  DWORD policy = kDisallowHttpsToHttp;
-  System().WinHttpSetOption(opened, kRedirectPolicy, &policy, sizeof policy);
-
-  {
-    std::lock_guard lock(request_lock);
-    request = opened;
-  }
-  // Registered before this check: a cancel from now on closes the request,
-  // and one that came earlier is seen here.
-  if (cancelled.load()) {
-    Cancel();
-    return nullptr;
-  }
+  // Redirects come back as answers, to be judged before they are followed.
+  DWORD policy = kRedirectNever;
+  System().WinHttpSetOption(opened.get(), kRedirectPolicy, &policy, sizeof policy);
+  // A cancel that came while this was being opened: nothing is sent.
+  if (cancelled.load()) opened.reset();
   return opened;
 }
 
@@ -97,42 +118,65 @@ TransferResult HttpSession::Await(AsyncRequest& call, bool started) {
   }
 }
 
-TransferResult HttpSession::Exchange(HINTERNET opened, AsyncRequest& call) {
-  TransferResult result = Await(
-      call, System().WinHttpSendRequest(opened, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
-                                        WINHTTP_NO_REQUEST_DATA, 0, 0,
-                                        reinterpret_cast<DWORD_PTR>(&call)));
-  if (result != TransferResult::Ok) return result;
-  result = Await(call, System().WinHttpReceiveResponse(opened, nullptr));
-  if (result != TransferResult::Ok) return result;
-  DWORD status = 0;
-  DWORD length = sizeof status;
-  System().WinHttpQueryHeaders(opened, kStatusCodeNumber, WINHTTP_HEADER_NAME_BY_INDEX, &status, &length,
-                      WINHTTP_NO_HEADER_INDEX);
-  return status == 200 ? TransferResult::Ok : TransferResult::HttpError;
+TransferResult HttpSession::Ask(std::string_view address, const wchar_t* headers,
+                                AsyncRequest& call, Answer& answer) {
+  std::string current(address);
+  for (int redirects = 0;; ++redirects) {
+    answer.request.reset();  // before OpenRequest closes its connection
+    answer.request = OpenRequest(current, answer.connection, call);
+    if (!answer.request) return TransferResult::NetworkError;
+    const HINTERNET opened = answer.request.get();
+    TransferResult result = Await(
+        call, System().WinHttpSendRequest(opened, headers, headers ? static_cast<DWORD>(-1) : 0,
+                                          WINHTTP_NO_REQUEST_DATA, 0, 0,
+                                          reinterpret_cast<DWORD_PTR>(&call)));
+    if (result != TransferResult::Ok) return result;
+    result = Await(call, System().WinHttpReceiveResponse(opened, nullptr));
+    if (result != TransferResult::Ok) return result;
+    answer.status = 0;
+    DWORD length = sizeof answer.status;
+    System().WinHttpQueryHeaders(opened, kStatusCodeNumber, WINHTTP_HEADER_NAME_BY_INDEX,
+                                 &answer.status, &length, WINHTTP_NO_HEADER_INDEX);
+    if (!IsRedirect(answer.status)) return TransferResult::Ok;
+    if (redirects == kMaxRedirects) return TransferResult::NetworkError;
+    wchar_t location[kLocationUnits];
+    length = sizeof location;
+    if (!System().WinHttpQueryHeaders(opened, kQueryLocation, WINHTTP_HEADER_NAME_BY_INDEX,
+                                      location, &length, WINHTTP_NO_HEADER_INDEX)) {
+      return TransferResult::NetworkError;
+    }
+    current = RedirectTarget(current, WideToUtf8({location, length / sizeof(wchar_t)}));
+  }
 }
 
-TransferResult HttpSession::ReadAvailable(HINTERNET opened, AsyncRequest& call, DWORD& read) {
+TransferResult HttpSession::ReadPiece(HINTERNET opened, AsyncRequest& call, ReadPace& pace,
+                                     DWORD& read) {
   read = 0;
-  TransferResult result = Await(call, System().WinHttpQueryDataAvailable(opened, nullptr));
-  if (result != TransferResult::Ok) return result;
-  // Asking for more than is there would wait (under Wine) until the buffer
-  // is full; what is there is what a slow link has to show.
-  const DWORD wanted = call.count() < call.capacity() ? call.count() : call.capacity();
-  if (wanted == 0) return TransferResult::Ok;  // the end of the body
+  DWORD wanted = call.capacity();
+  TransferResult result = TransferResult::Ok;
+  if (!pace.bulk) {
+    result = Await(call, System().WinHttpQueryDataAvailable(opened, nullptr));
+    if (result != TransferResult::Ok) return result;
+    // Asking for more than is there would wait (under Wine) until the buffer
+    // is full; what is there is what a slow link has to show.
+    wanted = call.count() < call.capacity() ? call.count() : call.capacity();
+    if (wanted == 0) return TransferResult::Ok;  // the end of the body
+    // Bytes come faster than they are taken: whole buffers from now on, one
+    // step each instead of two per piece of WinHTTP's own buffer.
+    pace.bulk = wanted >= kBulkAvailable;
+  }
+  const DWORD started = GetTickCount();
   result = Await(call, System().WinHttpReadData(opened, call.buffer(), wanted, nullptr));
   if (result != TransferResult::Ok) return result;
   if (call.count() > wanted) return TransferResult::NetworkError;  // never more than asked
   read = call.count();
-  // A read of nothing after data was reported available ends the body too.
+  // A whole buffer that took long means a slow link: back to what is there,
+  // so that progress shows as bytes arrive.
+  if (pace.bulk && wanted == call.capacity() && GetTickCount() - started > kSlowReadMs) {
+    pace.bulk = false;
+  }
+  // A read of nothing ends the body.
   return TransferResult::Ok;
-}
-
-void HttpSession::ReleaseRequest(HINTERNET opened) {
-  std::lock_guard lock(request_lock);
-  // A cancel may have closed it already; a handle is closed exactly once.
-  if (opened && opened == request) System().WinHttpCloseHandle(opened);
-  request = nullptr;
 }
 
 }  // namespace kestrelume

@@ -24,10 +24,6 @@ HttpSession::~HttpSession() { Close(); }
 
 void HttpSession::Open() {
   handle.reset();
-  {
-    std::lock_guard lock(request_lock);
-    request = nullptr;
-  }
   cancelled.exchange(false);
   if (!cancel_event) cancel_event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
   if (cancel_event) ResetEvent(cancel_event.get());
@@ -58,15 +54,10 @@ void HttpSession::Open() {
 void HttpSession::Close() { handle.reset(); }
 
 void HttpSession::Cancel() {
-  // The flag goes first: OpenRequest registers before it re-checks, so a
-  // request being opened right now is either closed here or sees the flag.
+  // No handle is touched here: the worker, woken by the event, closes its
+  // own request, so no call of its can meet a handle closed under it.
   cancelled.exchange(true);
   if (cancel_event) SetEvent(cancel_event.get());
-  std::lock_guard lock(request_lock);
-  if (request) {
-    System().WinHttpCloseHandle(request);
-    request = nullptr;
-  }
 }
 
 void HttpSession::Rearm() {

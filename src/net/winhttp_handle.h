@@ -1,7 +1,6 @@
 #pragma once
-// Owner of a WinHTTP session or connection handle. Request handles are not
-// owned this way: while one is registered with the session, the canceller may
-// close it, so its release follows the session's locking rules instead.
+// Owner of a WinHTTP session, connection or request handle. Only the thread
+// that uses a handle closes it (a cancel closes nothing; net/http_session.h).
 
 #include <windows.h>
 #include <winhttp.h>

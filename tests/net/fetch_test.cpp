@@ -165,19 +165,77 @@ TEST_F(Fetch, SendsTheUserAgentAndNoQueryOfItsOwn) {
   EXPECT_EQ(requests[1].user_agent, "KestrelumeInstaller/1");
 }
 
-TEST_F(Fetch, FollowsARedirect) {
-  TestServer::Route moved;
-  moved.status = 302;
-  moved.location = server.Url("/new/stable.json");
-  Serve("/old/stable.json", moved);
+// Redirects are followed by the program, each target judged like the first
+// address before anything connects to it; WinHTTP followed them by itself
+// and sent plain requests to whatever host they named.
+TEST_F(Fetch, FollowsRedirectsThatTheAddressRuleAllowsAndRefusesTheRest) {
+  OtherHostListener other;
+  ASSERT_NE(other.port(), 0);
+  const std::string port = std::to_string(server.port());
   ServeGenerated("/new/stable.json", 300);
+  struct Case {
+    int status;
+    std::string location;
+    bool followed;
+  };
+  const Case cases[] = {
+      {302, server.Url("/new/stable.json"), true},
+      {301, "/new/stable.json", true},
+      {303, "http://LOCALHOST:" + port + "/new/stable.json", true},
+      {307, server.Url("/new/stable.json"), true},
+      {308, "/new/stable.json", true},
+      {302, "http://127.0.0.2:" + std::to_string(other.port()) + "/x", false},
+      {307, "http://example.com:" + port + "/new/stable.json", false},
+      {302, "http://user@127.0.0.1:" + port + "/new/stable.json", false},
+      {302, "//127.0.0.2:" + std::to_string(other.port()) + "/x", false},
+      {302, "new/stable.json", false},
+      {302, "ftp://127.0.0.1:" + port + "/new/stable.json", false},
+      {302, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.status) + " to " + c.location);
+    TestServer::Route moved;
+    moved.status = c.status;
+    moved.location = c.location;
+    Serve("/old/stable.json", moved);
+    std::string body;
+    EXPECT_EQ(session.Fetch(server.Url("/old/stable.json"), 65536, body),
+              c.followed ? TransferResult::Ok : TransferResult::NetworkError);
+    EXPECT_EQ(body, c.followed ? TestServer::GeneratedBytes(300) : std::string());
+    const TestServer::Served whole = ServeGenerated("/whole", 300);
+    EXPECT_EQ(session.Download(server.Url("/old/stable.json"), PathIn(L"setup.exe"), 300,
+                               whole.sha256, {}),
+              c.followed ? TransferResult::Ok : TransferResult::NetworkError);
+    EXPECT_EQ(FileExists(PathIn(L"setup.exe")), c.followed);
+    DeleteFileW(PathIn(L"setup.exe").c_str());
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), c.followed ? 4u : 2u);
+    if (c.followed) {
+      EXPECT_EQ(requests[1].path, "/new/stable.json");
+    }
+    ASSERT_TRUE(server.Reset());
+    ServeGenerated("/new/stable.json", 300);
+  }
+  EXPECT_EQ(other.connections(), 0);
 
+  // A chain is followed as far as WinHTTP itself would go, and no further.
+  for (int i = 0; i < 12; ++i) {
+    TestServer::Route hop;
+    hop.status = 302;
+    hop.location = "/hop" + std::to_string(i + 1);
+    Serve("/hop" + std::to_string(i), hop);
+  }
+  ServeGenerated("/hop10", 300);
   std::string body;
-  EXPECT_EQ(session.Fetch(server.Url("/old/stable.json"), 65536, body), TransferResult::Ok);
+  EXPECT_EQ(session.Fetch(server.Url("/hop0"), 65536, body), TransferResult::Ok);
   EXPECT_EQ(body, TestServer::GeneratedBytes(300));
-  const auto requests = server.Requests();
-  ASSERT_EQ(requests.size(), 2u);
-  EXPECT_EQ(requests[1].path, "/new/stable.json");
+  EXPECT_EQ(session.Fetch(server.Url("/hop1"), 65536, body), TransferResult::Ok);
+  TestServer::Route hop;
+  hop.status = 302;
+  hop.location = "/hop11";
+  Serve("/hop10", hop);
+  EXPECT_EQ(session.Fetch(server.Url("/hop0"), 65536, body), TransferResult::NetworkError);
+  EXPECT_TRUE(body.empty());
 }
 
 }  // namespace

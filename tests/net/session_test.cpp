@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "net_fixture.h"
+#include "system/system_functions.h"
 
 namespace kestrelume {
 namespace {
@@ -112,6 +113,59 @@ TEST_F(Session, CancelDuringADownloadEndsItCancelledWithoutAPartFile) {
   const TestServer::Served setup = ServeGenerated("/setup.exe", 70000);
   EXPECT_EQ(session.Download(server.Url("/setup.exe"), final_path, setup.size, setup.sha256, {}),
             TransferResult::Ok);
+}
+
+// Which thread closes WinHTTP handles while a cancel is made.
+std::atomic<DWORD> g_cancelling_thread{0};
+std::atomic<int> g_closes{0};
+std::atomic<int> g_closes_by_canceller{0};
+decltype(&::WinHttpCloseHandle) g_real_close = nullptr;
+
+BOOL WINAPI RecordingClose(HINTERNET handle) {
+  ++g_closes;
+  if (GetCurrentThreadId() == g_cancelling_thread.load()) ++g_closes_by_canceller;
+  return g_real_close(handle);
+}
+
+// Wine hands a closed handle's value to the next handle it makes, so a
+// request closed by the canceller could be a stranger's handle by the time
+// the worker's next call reaches it: the worker must close its own.
+TEST_F(Session, CancelClosesNoHandleTheWorkerClosesItsOwnRequest) {
+  TestServer::Route endless;
+  endless.endless = true;
+  endless.chunk = 1024;
+  endless.delay_ms = 5;
+  Serve("/setup.exe", endless);
+  Serve("/stable.json", endless);
+  SystemFunctions recording = System();
+  g_real_close = recording.WinHttpCloseHandle;
+  recording.WinHttpCloseHandle = &RecordingClose;
+  ReplaceSystemFunctionsForTesting(&recording);
+
+  for (const bool download : {true, false}) {
+    g_closes = 0;
+    g_closes_by_canceller = 0;
+    std::string body;
+    auto transfer = std::async(std::launch::async, [&] {
+      return download ? session.Download(server.Url("/setup.exe"), PathIn(L"setup.exe"),
+                                         uint64_t{1} << 40, std::string(64, '0'), {})
+                      : session.Fetch(server.Url("/stable.json"), 1u << 30, body);
+    });
+    for (int i = 0; i < 500 && server.Requests().empty(); ++i) Sleep(10);
+    Sleep(200);  // reading the endless body
+    g_cancelling_thread = GetCurrentThreadId();
+    session.Cancel();
+    ASSERT_EQ(transfer.wait_for(std::chrono::seconds(10)), std::future_status::ready) << download;
+    g_cancelling_thread = 0;
+    EXPECT_EQ(transfer.get(), TransferResult::Cancelled) << download;
+    EXPECT_EQ(g_closes_by_canceller.load(), 0) << download;
+    EXPECT_EQ(g_closes.load(), 2) << "the request and its connection, by the worker; " << download;
+    session.Rearm();
+    ASSERT_TRUE(server.Reset());
+    Serve("/setup.exe", endless);
+    Serve("/stable.json", endless);
+  }
+  ReplaceSystemFunctionsForTesting(nullptr);
 }
 
 TEST_F(Session, CancelDuringAFetchEndsItCancelledWithAnEmptyBody) {
