@@ -12,15 +12,16 @@ TransferResult HttpSession::FetchBody(HINTERNET opened, AsyncRequest& call, uint
                                       std::string& body) {
   ReadPace pace;
   for (;;) {
+    const char* data = nullptr;
     DWORD read = 0;
-    if (const TransferResult result = ReadPiece(opened, call, pace, read);
+    if (const TransferResult result = ReadPiece(opened, call, pace, data, read);
         result != TransferResult::Ok) {
       return result;
     }
     if (read == 0) return TransferResult::Ok;
     // body.size() never exceeds limit, so this cannot wrap.
     if (read > limit - body.size()) return TransferResult::TooLarge;
-    body.append(call.buffer(), read);
+    body.append(data, read);
   }
 }
 

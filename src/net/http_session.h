@@ -28,9 +28,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "integrity/sha256.h"
 #include "net/async_request.h"
 #include "net/winhttp_handle.h"
 #include "base/function_ref.h"
@@ -39,7 +42,6 @@
 namespace kestrelume {
 
 class PartFile;
-class Sha256;
 
 enum class TransferResult : uint32_t {
   Ok = 0,
@@ -81,12 +83,19 @@ class HttpSession {
 
   // Worker thread. Streams the body into final_path + ".part", hashing as it
   // writes; moves it to final_path only when exactly expected_length bytes
-  // arrived and their SHA-256 equals expected_digest. The ".part" file is
-  // deleted on every failure. Bytes are written, hashed and reported as they
-  // arrive: on a slow link each read asks for no more than WinHTTP says is
-  // available, so progress shows byte by byte rather than a buffer at a time;
-  // while bytes wait, each read fills the whole buffer.
-  // on_bytes (may be empty) gets the running count after each chunk.
+  // are there and their SHA-256 equals expected_digest. A ".part" left by an
+  // earlier attempt or run (no longer than expected_length) is hashed again
+  // from disk and resumed with a Range request; a broken connection is
+  // resumed the same way (Transfer). The ".part" stays after a network or
+  // status failure and a cancel, for the next attempt; wrong bytes, a body
+  // longer than expected and file errors delete it. When resumed bytes fail
+  // the digest, the download runs once more from nothing before it reports
+  // DigestMismatch. Bytes are written, hashed and reported as they arrive:
+  // on a slow link each read asks for no more than WinHTTP says is
+  // available, so progress shows byte by byte rather than a buffer at a
+  // time; while bytes wait, each read fills the whole buffer. on_bytes (may
+  // be empty) gets the running count after each chunk, starting with the
+  // bytes already there (0 when the file starts over).
   TransferResult Download(std::string_view address, const std::wstring& final_path,
                           uint64_t expected_length, std::string_view expected_digest,
                           FunctionRef<void(uint64_t)> on_bytes);
@@ -120,18 +129,49 @@ class HttpSession {
   // `call`: Ok, NetworkError (failed or stalled) or Cancelled.
   TransferResult Await(AsyncRequest& call, bool started);
   // How a transfer reads its body: what is available (one step to learn how
-  // much, one to read it), or whole buffers while bytes are waiting anyway.
+  // much, one to read it), or whole buffers while bytes are waiting anyway,
+  // the next one read ahead into the other buffer while the caller takes
+  // this one.
   struct ReadPace {
     bool bulk = false;
+    bool ahead = false;          // a read into buffer `next` is under way...
+    bool ahead_started = false;  // ...or failed to start
+    int next = 0;
+    DWORD started = 0;           // tick count when the read under way began
   };
-  // The next piece of the body into call.buffer(); `read` is 0 at the end of
-  // the body.
-  TransferResult ReadPiece(HINTERNET request, AsyncRequest& call, ReadPace& pace, DWORD& read);
+  // The next piece of the body: `read` bytes at `data` (one of call's
+  // buffers, valid until the next call); `read` is 0 at the end of the body.
+  TransferResult ReadPiece(HINTERNET request, AsyncRequest& call, ReadPace& pace,
+                           const char*& data, DWORD& read);
   // The read loops of Fetch and Download.
   TransferResult FetchBody(HINTERNET request, AsyncRequest& call, uint64_t limit, std::string& body);
   TransferResult StreamBody(HINTERNET request, AsyncRequest& call, PartFile& file,
                             Sha256& digest, uint64_t expected_length,
                             FunctionRef<void(uint64_t)> on_bytes, uint64_t& count);
+
+  // What a download carries from attempt to attempt.
+  struct DownloadState {
+    PartFile& file;
+    uint64_t expected_length;
+    FunctionRef<void(uint64_t)> on_bytes;
+    uint64_t count = 0;             // bytes in the file, all of them hashed
+    std::optional<Sha256> digest;   // of those bytes
+    bool resumed = false;           // some bytes came from before the last fresh start
+    // Empties the file and the digest for a download from the start.
+    bool StartOver();
+  };
+  // One connection: asks for the rest (the whole file when there is none
+  // yet) and appends what comes. A 206 counts only when its Content-Range
+  // starts where the file ends and names the expected total; a 200 starts
+  // the file again; a 206 that does not fit empties it and is a failed
+  // attempt (NetworkError); any other status is HttpError.
+  TransferResult Attempt(std::string_view address, DownloadState& state);
+  // Attempts until the file is whole: reconnects after a network failure
+  // (pauses of 1, 2, 4, ... at most 10 s, ended at once by a cancel) while
+  // attempts bring the file further, giving up after two in a row that do
+  // not or after kMostReconnects.
+  TransferResult Transfer(std::string_view address, DownloadState& state);
+
   UniqueInternet handle;
   std::atomic<bool> cancelled{false};
   UniqueKernelHandle cancel_event;  // manual reset; signalled while `cancelled`

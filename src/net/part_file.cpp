@@ -2,21 +2,43 @@
 
 #include <utility>
 
+#include "integrity/sha256.h"
+
 namespace kestrelume {
 
 PartFile::PartFile(std::wstring path) : path_(std::move(path)) {
-  // CREATE_ALWAYS truncates a file left over by an earlier run.
-  file_.reset(CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  // OPEN_ALWAYS keeps what an earlier attempt or run left, for a resume.
+  file_.reset(CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                           FILE_ATTRIBUTE_NORMAL, nullptr));
-  // Only a file this object created is its to delete.
-  armed_ = static_cast<bool>(file_);
+  // Only a file this object opened is its to delete.
+  owned_ = static_cast<bool>(file_);
 }
 
-PartFile::~PartFile() {
-  // The handle must be closed first: a file opened without sharing cannot be
-  // deleted.
-  file_.reset();
-  if (armed_) DeleteFileW(path_.c_str());
+uint64_t PartFile::Resume(uint64_t limit, Sha256& digest, char* buffer, uint32_t capacity) {
+  LARGE_INTEGER size{};
+  if (!file_ || !GetFileSizeEx(file_.get(), &size)) return 0;
+  const uint64_t length = static_cast<uint64_t>(size.QuadPart);
+  if (length > limit) {
+    Restart();
+    return 0;
+  }
+  uint64_t hashed = 0;
+  while (hashed < length) {
+    DWORD read = 0;
+    if (!ReadFile(file_.get(), buffer, capacity, &read, nullptr) || read == 0) break;
+    digest.Update(buffer, read);
+    hashed += read;
+  }
+  if (hashed == length) return hashed;
+  // The digest has seen part of it; the caller starts over with a fresh one.
+  Restart();
+  return 0;
+}
+
+bool PartFile::Restart() {
+  LARGE_INTEGER start{};
+  return file_ && SetFilePointerEx(file_.get(), start, nullptr, FILE_BEGIN) &&
+         SetEndOfFile(file_.get());
 }
 
 bool PartFile::Write(const void* data, uint32_t length) {
@@ -24,12 +46,19 @@ bool PartFile::Write(const void* data, uint32_t length) {
   return file_ && WriteFile(file_.get(), data, length, &written, nullptr) && written == length;
 }
 
+void PartFile::Discard() {
+  // A file opened without sharing cannot be deleted while it is open.
+  file_.reset();
+  if (owned_) DeleteFileW(path_.c_str());
+  owned_ = false;
+}
+
 bool PartFile::MoveTo(const std::wstring& final_path) {
   file_.reset();
-  if (!armed_ || !MoveFileExW(path_.c_str(), final_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+  if (!owned_ || !MoveFileExW(path_.c_str(), final_path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     return false;
   }
-  armed_ = false;
+  owned_ = false;
   return true;
 }
 

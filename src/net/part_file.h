@@ -1,7 +1,8 @@
 #pragma once
-// The ".part" file of a download: created (or truncated) for writing only and
-// shared with nobody, deleted again when this object goes away unless it was
-// moved into its final place first.
+// The ".part" file of a download: opened (or created) for reading and
+// writing and shared with nobody. It outlives a failed download so that the
+// next attempt, the mirror or the next start can resume it; only Discard, or
+// the move into its final place, removes it.
 
 #include <windows.h>
 
@@ -12,25 +13,33 @@
 
 namespace kestrelume {
 
+class Sha256;
+
 class PartFile {
  public:
   explicit PartFile(std::wstring path);
-  ~PartFile();
   PartFile(const PartFile&) = delete;
   PartFile& operator=(const PartFile&) = delete;
 
   bool is_open() const { return static_cast<bool>(file_); }
-  // All of the bytes or false.
+  // Hashes the bytes already in the file into `digest` through `buffer` and
+  // leaves the file positioned after them; their number is the result. A
+  // file longer than `limit`, or one that cannot be read whole, is emptied
+  // first (the result is then 0, and `digest` has seen nothing).
+  uint64_t Resume(uint64_t limit, Sha256& digest, char* buffer, uint32_t capacity);
+  // Empties the file for a download from the start; false when it cannot.
+  bool Restart();
+  // All of the bytes, at the end, or false.
   bool Write(const void* data, uint32_t length);
-  void Close() { file_.reset(); }
-  // Closes the file and replaces final_path with it; on success the file is
-  // no longer deleted.
+  // Closes the file and deletes it.
+  void Discard();
+  // Closes the file and replaces final_path with it; false leaves it in place.
   bool MoveTo(const std::wstring& final_path);
 
  private:
   std::wstring path_;
   UniqueFile file_;
-  bool armed_ = false;
+  bool owned_ = false;
 };
 
 }  // namespace kestrelume

@@ -20,7 +20,7 @@ constexpr int kMaxRedirects = 10;
 // A piece of at least this much at once means bytes are waiting.
 constexpr DWORD kBulkAvailable = 4096;
 // A whole-buffer read slower than this means the link cannot fill buffers.
-constexpr DWORD kSlowReadMs = 100;
+constexpr DWORD kSlowReadMs = 500;
 
 // The cracked host as the address rule spells hosts: UTF-8, ASCII letters
 // in lower case.
@@ -150,7 +150,7 @@ TransferResult HttpSession::Ask(std::string_view address, const wchar_t* headers
 }
 
 TransferResult HttpSession::ReadPiece(HINTERNET opened, AsyncRequest& call, ReadPace& pace,
-                                     DWORD& read) {
+                                     const char*& data, DWORD& read) {
   read = 0;
   DWORD wanted = call.capacity();
   TransferResult result = TransferResult::Ok;
@@ -165,17 +165,30 @@ TransferResult HttpSession::ReadPiece(HINTERNET opened, AsyncRequest& call, Read
     // step each instead of two per piece of WinHTTP's own buffer.
     pace.bulk = wanted >= kBulkAvailable;
   }
-  const DWORD started = GetTickCount();
-  result = Await(call, System().WinHttpReadData(opened, call.buffer(), wanted, nullptr));
+  char* const target = call.buffer(pace.next);
+  if (pace.ahead) {
+    result = Await(call, pace.ahead_started);  // begun with the previous piece
+  } else {
+    pace.started = GetTickCount();
+    result = Await(call, System().WinHttpReadData(opened, target, wanted, nullptr));
+  }
+  pace.ahead = false;
   if (result != TransferResult::Ok) return result;
   if (call.count() > wanted) return TransferResult::NetworkError;  // never more than asked
   read = call.count();
+  data = target;
+  pace.next ^= 1;
   // A whole buffer that took long means a slow link: back to what is there,
   // so that progress shows as bytes arrive.
-  if (pace.bulk && wanted == call.capacity() && GetTickCount() - started > kSlowReadMs) {
-    pace.bulk = false;
+  if (pace.bulk && GetTickCount() - pace.started > kSlowReadMs) pace.bulk = false;
+  // While bytes wait, the other buffer fills as the caller takes this one.
+  // A read of nothing ends the body; a short one comes near its end.
+  if (pace.bulk && read == call.capacity()) {
+    pace.started = GetTickCount();
+    pace.ahead = true;
+    pace.ahead_started = System().WinHttpReadData(opened, call.buffer(pace.next), call.capacity(),
+                                                  nullptr);
   }
-  // A read of nothing ends the body.
   return TransferResult::Ok;
 }
 

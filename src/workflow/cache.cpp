@@ -75,15 +75,22 @@ bool EnsureDirectory(const std::wstring& path) {
   return true;
 }
 
-void RemoveStaleSetups(const std::wstring& folder, const std::wstring& keep_path) {
+void RemoveStaleSetups(const std::wstring& folder, const std::wstring& keep_path,
+                       uint64_t part_limit) {
   const std::wstring pattern = folder + L"\\" + std::wstring(kSetupFilePrefix) + L"*";
+  const std::wstring keep_part = keep_path + L".part";
   WIN32_FIND_DATAW entry{};
   UniqueFind search(FindFirstFileW(pattern.c_str(), &entry));
   if (!search) return;
   do {
     if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
     const std::wstring path = folder + L"\\" + entry.cFileName;
-    if (_wcsicmp(path.c_str(), keep_path.c_str()) != 0) DeleteFileW(path.c_str());
+    if (_wcsicmp(path.c_str(), keep_path.c_str()) == 0) continue;
+    // The download resumes its own ".part"; one longer than the file could
+    // only be wrong.
+    const uint64_t size = (uint64_t{entry.nFileSizeHigh} << 32) | entry.nFileSizeLow;
+    if (_wcsicmp(path.c_str(), keep_part.c_str()) == 0 && size <= part_limit) continue;
+    DeleteFileW(path.c_str());
   } while (FindNextFileW(search.get(), &entry));
 }
 

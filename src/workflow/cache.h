@@ -21,9 +21,11 @@ bool EnsureDirectory(const std::wstring& path);
 // the parts that name no folder of their own: the "\\?\" or "\\.\" prefix with
 // its drive or volume, and the server and share of a UNC path.
 std::vector<std::wstring> FolderChain(const std::wstring& path);
-// Deletes every file "KestrelumeSetup-*" in `folder` except `keep_path`
-// (compared without regard to case); sub-folders and other files stay.
-void RemoveStaleSetups(const std::wstring& folder, const std::wstring& keep_path);
+// Deletes every file "KestrelumeSetup-*" in `folder` except `keep_path` and
+// its ".part" when that is no longer than `part_limit` bytes (both compared
+// without regard to case); sub-folders and other files stay.
+void RemoveStaleSetups(const std::wstring& folder, const std::wstring& keep_path,
+                       uint64_t part_limit);
 // True only for an existing, readable file of exactly `size` bytes whose
 // SHA-256 is `sha256` (lower-case hex).
 bool IsCachedSetupValid(const std::wstring& path, uint64_t size, std::string_view sha256);

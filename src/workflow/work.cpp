@@ -96,7 +96,7 @@ void App::Work() {
 
   if (work_dir.empty() || !EnsureDirectory(work_dir)) return fail(Failure::Disk);
   const std::wstring setup_path = work_dir + L"\\" + LocalFileName(manifest.version, attribution);
-  RemoveStaleSetups(work_dir, setup_path);
+  RemoveStaleSetups(work_dir, setup_path, manifest.size);
 
   // The file goes to the window still open from its check, so that nothing
   // can change or remove it before setup starts.
@@ -119,8 +119,9 @@ void App::Work() {
                                             manifest.size, manifest.sha256, on_bytes);
   if ((downloaded == TransferResult::NetworkError || downloaded == TransferResult::HttpError) &&
       !manifest.mirror.empty()) {
-    UpdateProgress([](Progress& p) { p.bytes_done = 0; });
-    // The mirror is fetched exactly as the manifest names it: no marker.
+    // The mirror is fetched exactly as the manifest names it: no marker. It
+    // resumes what the first address left (the same digest names the same
+    // bytes), so the count goes on from there.
     downloaded = http.Download(manifest.mirror, setup_path, manifest.size, manifest.sha256, on_bytes);
   }
   if (const Outcome o = FromDownload(downloaded); !o.proceed) return finish(o);

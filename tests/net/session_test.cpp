@@ -85,7 +85,7 @@ TEST_F(Session, CancelWithNothingInFlightOnlyStopsLaterTransfersUntilRearmed) {
   EXPECT_EQ(server.Requests().size(), 2u);
 }
 
-TEST_F(Session, CancelDuringADownloadEndsItCancelledWithoutAPartFile) {
+TEST_F(Session, CancelDuringADownloadEndsItCancelledAndKeepsThePartFileForAResume) {
   TestServer::Route endless;
   endless.endless = true;
   Serve("/setup.exe", endless);
@@ -107,7 +107,8 @@ TEST_F(Session, CancelDuringADownloadEndsItCancelledWithoutAPartFile) {
   ASSERT_EQ(download.wait_for(std::chrono::seconds(10)), std::future_status::ready);
   EXPECT_EQ(download.get(), TransferResult::Cancelled);
   EXPECT_GT(last_count.load(), 0u);
-  EXPECT_TRUE(Files().empty());
+  EXPECT_EQ(Files(), std::vector<std::wstring>{L"setup.exe.part"});
+  DeleteFileW((final_path + L".part").c_str());
 
   session.Rearm();
   const TestServer::Served setup = ServeGenerated("/setup.exe", 70000);
@@ -205,7 +206,7 @@ TEST_F(Session, ACancelRacingTheStartOfATransferIsNeverLost) {
     session.Cancel();
     ASSERT_EQ(download.wait_for(std::chrono::seconds(10)), std::future_status::ready) << i;
     EXPECT_EQ(download.get(), TransferResult::Cancelled) << i;
-    EXPECT_TRUE(Files().empty()) << i;
+    EXPECT_FALSE(FileExists(final_path)) << i;
     session.Rearm();
   }
 }
@@ -282,7 +283,7 @@ TEST_F(Session, CancelEndsATransferAtOnceWhenTheServerIsSilentOrTrickles) {
     const auto took = std::chrono::steady_clock::now() - cancelled;
     EXPECT_EQ(download.get(), TransferResult::Cancelled) << address;
     EXPECT_LT(took, std::chrono::milliseconds(500)) << address;
-    EXPECT_TRUE(Files().empty()) << address;
+    EXPECT_FALSE(FileExists(final_path)) << address;
     session.Rearm();
   }
 }

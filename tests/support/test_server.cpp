@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <utility>
 
@@ -214,6 +215,10 @@ TestServer::Served TestServer::Script(std::string_view path, const Route& route)
   if (route.delay_ms > 0) text += "delay_ms=" + std::to_string(route.delay_ms) + "\n";
   if (route.endless) text += "endless=1\n";
   if (!route.location.empty()) text += "location=" + route.location + "\n";
+  if (route.ranges) text += "ranges=1\n";
+  if (!route.content_range.empty()) text += "content_range=" + route.content_range + "\n";
+  if (route.flip_rest) text += "rest=flipped\n";
+  if (!route.cuts.empty()) text += "cuts=" + route.cuts + "\n";
 
   Served served;
   std::string reply;
@@ -237,11 +242,16 @@ std::vector<TestServer::Request> TestServer::Requests() {
     if (end == std::string::npos) end = reply.size();
     const std::string line = reply.substr(start, end - start);
     start = end + 1;
-    const size_t tab1 = line.find('\t');
-    const size_t tab2 = tab1 == std::string::npos ? tab1 : line.find('\t', tab1 + 1);
-    if (tab2 == std::string::npos) continue;
-    requests.push_back(
-        {line.substr(0, tab1), line.substr(tab1 + 1, tab2 - tab1 - 1), line.substr(tab2 + 1)});
+    std::vector<std::string> fields;
+    for (size_t at = 0;;) {
+      const size_t tab = line.find('\t', at);
+      fields.push_back(line.substr(at, tab == std::string::npos ? tab : tab - at));
+      if (tab == std::string::npos) break;
+      at = tab + 1;
+    }
+    if (fields.size() != 5) continue;
+    requests.push_back({fields[0], fields[1], fields[2], fields[3],
+                        strtoull(fields[4].c_str(), nullptr, 10)});
   }
   return requests;
 }

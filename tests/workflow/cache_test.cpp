@@ -155,12 +155,15 @@ TEST(RemoveStaleSetups, DeletesOlderSetupsAndPartFilesOnly) {
   ASSERT_TRUE(EnsureDirectory(scratch / L"KestrelumeSetup-folder"));
   ASSERT_TRUE(WriteBytes(scratch / L"KestrelumeSetup-folder\\KestrelumeSetup-0.9.exe", "inside"));
 
-  RemoveStaleSetups(scratch.path(), keep);
+  ASSERT_TRUE(WriteBytes(scratch / L"KestrelumeSetup-1.4.1.exe.part", "older partial"));
+
+  RemoveStaleSetups(scratch.path(), keep, 6);
 
   EXPECT_EQ(ReadBytes(keep), "new");
   EXPECT_FALSE(PathExists(scratch / L"KestrelumeSetup-1.4.1.exe"));
   EXPECT_FALSE(PathExists(scratch / L"KestrelumeSetup-1.4.1.src-spring.exe"));
-  EXPECT_FALSE(PathExists(scratch / L"KestrelumeSetup-1.4.2.exe.part"));
+  EXPECT_FALSE(PathExists(scratch / L"KestrelumeSetup-1.4.2.exe.part"));  // 7 bytes: too long
+  EXPECT_FALSE(PathExists(scratch / L"KestrelumeSetup-1.4.1.exe.part"));
   EXPECT_TRUE(PathExists(scratch / L"notes.txt"));
   EXPECT_TRUE(PathExists(scratch / L"OtherSetup-1.0.exe"));
   EXPECT_TRUE(IsFolder(scratch / L"KestrelumeSetup-folder"));
@@ -171,13 +174,28 @@ TEST(RemoveStaleSetups, KeepsTheFileToKeepWhateverItsLetterCase) {
   ScratchFolder scratch;
   ASSERT_TRUE(WriteBytes(scratch / L"KestrelumeSetup-2.0.0.exe", "keep"));
   ASSERT_TRUE(WriteBytes(scratch / L"KestrelumeSetup-1.0.0.exe", "old"));
-  RemoveStaleSetups(scratch.path(), scratch / L"kestrelumesetup-2.0.0.EXE");
+  RemoveStaleSetups(scratch.path(), scratch / L"kestrelumesetup-2.0.0.EXE", 100);
   EXPECT_EQ(ReadBytes(scratch / L"KestrelumeSetup-2.0.0.exe"), "keep");
   EXPECT_FALSE(PathExists(scratch / L"KestrelumeSetup-1.0.0.exe"));
 
   // A missing folder is no problem and creates nothing.
-  RemoveStaleSetups(scratch / L"missing", scratch / L"missing\\KestrelumeSetup-1.exe");
+  RemoveStaleSetups(scratch / L"missing", scratch / L"missing\\KestrelumeSetup-1.exe", 100);
   EXPECT_FALSE(PathExists(scratch / L"missing"));
+}
+
+// A download resumes the ".part" of the current name, up to the whole file.
+TEST(RemoveStaleSetups, KeepsThePartFileOfTheCurrentNameUpToTheExpectedSize) {
+  ScratchFolder scratch;
+  const std::wstring keep = scratch / L"KestrelumeSetup-2.0.0.exe";
+  for (const uint64_t limit : {uint64_t{7}, uint64_t{8}, uint64_t{1} << 40}) {
+    ASSERT_TRUE(WriteBytes(keep + L".part", "partial"));
+    ASSERT_TRUE(WriteBytes(scratch / L"KestrelumeSetup-1.0.0.exe.part", "old"));
+    RemoveStaleSetups(scratch.path(), scratch / L"KESTRELUMESETUP-2.0.0.exe", limit);
+    EXPECT_EQ(ReadBytes(keep + L".part"), "partial") << limit;
+    EXPECT_FALSE(PathExists(scratch / L"KestrelumeSetup-1.0.0.exe.part")) << limit;
+  }
+  RemoveStaleSetups(scratch.path(), keep, 6);
+  EXPECT_FALSE(PathExists(keep + L".part"));
 }
 
 TEST(IsCachedSetupValid, AcceptsOnlyTheExactBytes) {
