@@ -237,6 +237,50 @@ class HostileNetworkTest(unittest.TestCase):
         self.assertLess(waited, 30)
 
 
+class ResumeTest(e2e.ServerTest):
+
+    def test_a_start_after_a_close_asks_for_the_rest_and_starts_setup_once(self):
+        e2e.park_mouse()
+        manifest = self.server.publish(e2e.FAKE_SETUP, version="1.4.2")
+        size = manifest["size"]
+        # Slow enough to be closed half-way; answers "Range: bytes=N-" with the rest.
+        self.server.route("/releases/KestrelumeSetup-1.4.2.exe", body_file=os.path.abspath(e2e.FAKE_SETUP),
+                          chunk=max(size // 100, 1), delay_ms=50, ranges=1)
+        work = os.path.join(self.folder, "work")
+        record = os.path.join(self.folder, "record")
+        outcome = os.path.join(self.folder, "outcome")
+
+        first = e2e.Installer(PREFIX, ["--manifest-url", self.manifest_url(), "--work-dir",
+                                       windows_path(work)], self.folder)
+        self.addCleanup(first.kill)
+        window = e2e.find_window(e2e.WINDOW_TITLE, first, 30)
+        e2e.wait_for(lambda: (part_size(work) or 0) >= size // 2, 30, what="half of the download")
+        e2e.WindowPoint(window).key("Escape")
+        self.assertEqual(first.wait(10), 0)
+        kept = part_size(work)
+        self.assertGreaterEqual(kept, size // 2)
+        self.assertLess(kept, size)
+
+        second = e2e.Installer(PREFIX, ["--manifest-url", self.manifest_url(), "--work-dir",
+                                        windows_path(work), "--outcome-file", windows_path(outcome)],
+                               self.folder, KESTRELUME_FAKE_SETUP_RECORD=windows_path(record))
+        self.addCleanup(second.kill)
+        self.assertEqual(second.wait(60), 0)
+        self.assertEqual(e2e.read_text(outcome), "launched")
+        e2e.wait_for(lambda: os.path.exists(record), 15, what="the setup program's record")
+        self.assertEqual(os.listdir(work), ["KestrelumeSetup-1.4.2.exe"])
+        downloads = self.downloads()
+        self.assertEqual(len(downloads), 2)
+        self.assertEqual(downloads[0][3], "")
+        # The second start asks for the rest from what the first had written,
+        # and is sent only that.
+        self.assertEqual(downloads[1][3], "bytes=%d-" % kept)
+        self.assertEqual(int(downloads[1][4]), size - kept)
+        time.sleep(0.5)
+        with open(record) as f:  # two lines per start
+            self.assertEqual(len(f.read().splitlines()), 2, "setup started more than once")
+
+
 class SecondStartTest(e2e.ServerTest):
 
     def test_a_second_start_on_the_same_folder_leaves_it_to_the_first(self):

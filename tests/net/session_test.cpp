@@ -116,6 +116,15 @@ TEST_F(Session, CancelDuringADownloadEndsItCancelledAndKeepsThePartFileForAResum
             TransferResult::Ok);
 }
 
+// A body that never ends, 1 KiB every 5 ms.
+TestServer::Route EndlessInSmallPieces() {
+  TestServer::Route endless;
+  endless.endless = true;
+  endless.chunk = 1024;
+  endless.delay_ms = 5;
+  return endless;
+}
+
 // Which thread closes WinHTTP handles while a cancel is made.
 std::atomic<DWORD> g_cancelling_thread{0};
 std::atomic<int> g_closes{0};
@@ -132,10 +141,7 @@ BOOL WINAPI RecordingClose(HINTERNET handle) {
 // request closed by the canceller could be a stranger's handle by the time
 // the worker's next call reaches it: the worker must close its own.
 TEST_F(Session, CancelClosesNoHandleTheWorkerClosesItsOwnRequest) {
-  TestServer::Route endless;
-  endless.endless = true;
-  endless.chunk = 1024;
-  endless.delay_ms = 5;
+  const TestServer::Route endless = EndlessInSmallPieces();
   Serve("/setup.exe", endless);
   Serve("/stable.json", endless);
   SystemFunctions recording = System();
@@ -170,10 +176,7 @@ TEST_F(Session, CancelClosesNoHandleTheWorkerClosesItsOwnRequest) {
 }
 
 TEST_F(Session, CancelDuringAFetchEndsItCancelledWithAnEmptyBody) {
-  TestServer::Route endless;
-  endless.endless = true;
-  endless.chunk = 1024;
-  endless.delay_ms = 5;
+  const TestServer::Route endless = EndlessInSmallPieces();
   Serve("/stable.json", endless);
 
   std::string body;

@@ -69,7 +69,7 @@ class ReleaseServer:
         return self._post("/_control/route", "\n".join(lines).encode())
 
     def requests(self):
-        """[(path, query, user_agent)] of every request the server has seen."""
+        """[(path, query, user_agent, range, body bytes sent)] of every request the server has seen."""
         with urllib.request.urlopen(self.url("/_control/requests"), timeout=30) as answer:
             text = answer.read().decode()
         return [tuple(line.split("\t")) for line in text.splitlines() if line]
