@@ -11,7 +11,7 @@ AsyncRequest::Ptr AsyncRequest::Create(DWORD buffer_size) {
   request->done_.reset(CreateEventW(nullptr, FALSE, FALSE, nullptr));
   if (!request->done_) return nullptr;
   // Zero-filled, like every buffer the program hands to the network.
-  request->buffer_.reset(new char[2 * static_cast<size_t>(buffer_size)]());
+  request->buffer_.reset(new char[buffer_size]());
   request->capacity_ = buffer_size;
   return request;
 }

@@ -1,8 +1,7 @@
 #pragma once
 // What one asynchronous WinHTTP request shares with the session's status
 // callback: the end of the step in progress (an auto-reset event, whether it
-// succeeded, its byte count) and the two buffers that body reads land in
-// (one is read into while the transfer takes the other).
+// succeeded, its byte count) and the buffer that body reads land in.
 //
 // Two owners: the transfer that made it, and WinHTTP from Attach until the
 // request handle's closing notice. So a transfer may give up on a step (on
@@ -29,7 +28,7 @@ class AsyncRequest {
   };
   using Ptr = std::unique_ptr<AsyncRequest, Releaser>;
 
-  // Null when the event could not be made. Two buffers of buffer_size.
+  // Null when the event could not be made.
   static Ptr Create(DWORD buffer_size);
 
   // Makes this object the request handle's context, so that the callback
@@ -41,7 +40,7 @@ class AsyncRequest {
   // available or bytes read; 0 for the other steps).
   bool succeeded() const { return succeeded_; }
   DWORD count() const { return count_; }
-  char* buffer(int which) { return buffer_.get() + (which ? capacity_ : 0); }
+  char* buffer() { return buffer_.get(); }
   DWORD capacity() const { return capacity_; }
 
   // The session's status callback (set on the session handle, inherited by

@@ -133,7 +133,10 @@ TransferResult HttpSession::Download(std::string_view address, const std::wstrin
   {
     // The bytes an earlier attempt or run left are hashed again from disk.
     std::unique_ptr<char[]> buffer(new char[kDownloadBufferSize]());
-    state.count = file.Resume(expected_length, *state.digest, buffer.get(), kDownloadBufferSize);
+    if (!file.Resume(expected_length, *state.digest, buffer.get(), kDownloadBufferSize, cancelled,
+                     state.count)) {
+      return TransferResult::Cancelled;
+    }
   }
   if (state.count == 0) state.digest.emplace();  // a file emptied part-way through
   state.resumed = state.count > 0;

@@ -129,18 +129,12 @@ class HttpSession {
   // `call`: Ok, NetworkError (failed or stalled) or Cancelled.
   TransferResult Await(AsyncRequest& call, bool started);
   // How a transfer reads its body: what is available (one step to learn how
-  // much, one to read it), or whole buffers while bytes are waiting anyway,
-  // the next one read ahead into the other buffer while the caller takes
-  // this one.
+  // much, one to read it), or whole buffers while bytes are waiting anyway.
   struct ReadPace {
     bool bulk = false;
-    bool ahead = false;          // a read into buffer `next` is under way...
-    bool ahead_started = false;  // ...or failed to start
-    int next = 0;
-    DWORD started = 0;           // tick count when the read under way began
   };
-  // The next piece of the body: `read` bytes at `data` (one of call's
-  // buffers, valid until the next call); `read` is 0 at the end of the body.
+  // The next piece of the body: `read` bytes at `data` (call's buffer, valid
+  // until the next call); `read` is 0 at the end of the body.
   TransferResult ReadPiece(HINTERNET request, AsyncRequest& call, ReadPace& pace,
                            const char*& data, DWORD& read);
   // The read loops of Fetch and Download.

@@ -14,25 +14,32 @@ PartFile::PartFile(std::wstring path) : path_(std::move(path)) {
   owned_ = static_cast<bool>(file_);
 }
 
-uint64_t PartFile::Resume(uint64_t limit, Sha256& digest, char* buffer, uint32_t capacity) {
+bool PartFile::Resume(uint64_t limit, Sha256& digest, char* buffer, uint32_t capacity,
+                      const std::atomic<bool>& stop, uint64_t& count) {
+  count = 0;
   LARGE_INTEGER size{};
-  if (!file_ || !GetFileSizeEx(file_.get(), &size)) return 0;
+  if (!file_ || !GetFileSizeEx(file_.get(), &size)) return true;
   const uint64_t length = static_cast<uint64_t>(size.QuadPart);
+  // A file that cannot be emptied is closed: its first write then fails.
   if (length > limit) {
-    Restart();
-    return 0;
+    if (!Restart()) file_.reset();
+    return true;
   }
   uint64_t hashed = 0;
   while (hashed < length) {
+    if (stop.load()) return false;
     DWORD read = 0;
     if (!ReadFile(file_.get(), buffer, capacity, &read, nullptr) || read == 0) break;
     digest.Update(buffer, read);
     hashed += read;
   }
-  if (hashed == length) return hashed;
-  // The digest has seen part of it; the caller starts over with a fresh one.
-  Restart();
-  return 0;
+  // A file that could not be read whole starts over.
+  if (hashed == length) {
+    count = hashed;
+  } else if (!Restart()) {
+    file_.reset();
+  }
+  return true;
 }
 
 bool PartFile::Restart() {

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -23,10 +24,13 @@ class PartFile {
 
   bool is_open() const { return static_cast<bool>(file_); }
   // Hashes the bytes already in the file into `digest` through `buffer` and
-  // leaves the file positioned after them; their number is the result. A
-  // file longer than `limit`, or one that cannot be read whole, is emptied
-  // first (the result is then 0, and `digest` has seen nothing).
-  uint64_t Resume(uint64_t limit, Sha256& digest, char* buffer, uint32_t capacity);
+  // leaves the file positioned after them, their number in `count`. A file
+  // longer than `limit`, or one that cannot be read whole, is emptied
+  // (`count` is then 0, and `digest` may have seen part of it). False, with
+  // the file as it was, when `stop` is set part-way: a large file takes a
+  // while, and a cancel must not wait for it.
+  bool Resume(uint64_t limit, Sha256& digest, char* buffer, uint32_t capacity,
+              const std::atomic<bool>& stop, uint64_t& count);
   // Empties the file for a download from the start; false when it cannot.
   bool Restart();
   // All of the bytes, at the end, or false.

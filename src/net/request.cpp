@@ -165,30 +165,15 @@ TransferResult HttpSession::ReadPiece(HINTERNET opened, AsyncRequest& call, Read
     // step each instead of two per piece of WinHTTP's own buffer.
     pace.bulk = wanted >= kBulkAvailable;
   }
-  char* const target = call.buffer(pace.next);
-  if (pace.ahead) {
-    result = Await(call, pace.ahead_started);  // begun with the previous piece
-  } else {
-    pace.started = GetTickCount();
-    result = Await(call, System().WinHttpReadData(opened, target, wanted, nullptr));
-  }
-  pace.ahead = false;
+  const DWORD started = GetTickCount();
+  result = Await(call, System().WinHttpReadData(opened, call.buffer(), wanted, nullptr));
   if (result != TransferResult::Ok) return result;
   if (call.count() > wanted) return TransferResult::NetworkError;  // never more than asked
   read = call.count();
-  data = target;
-  pace.next ^= 1;
+  data = call.buffer();
   // A whole buffer that took long means a slow link: back to what is there,
-  // so that progress shows as bytes arrive.
-  if (pace.bulk && GetTickCount() - pace.started > kSlowReadMs) pace.bulk = false;
-  // While bytes wait, the other buffer fills as the caller takes this one.
-  // A read of nothing ends the body; a short one comes near its end.
-  if (pace.bulk && read == call.capacity()) {
-    pace.started = GetTickCount();
-    pace.ahead = true;
-    pace.ahead_started = System().WinHttpReadData(opened, call.buffer(pace.next), call.capacity(),
-                                                  nullptr);
-  }
+  // so that progress shows as bytes arrive. A read of nothing ends the body.
+  if (pace.bulk && GetTickCount() - started > kSlowReadMs) pace.bulk = false;
   return TransferResult::Ok;
 }
 
