@@ -46,8 +46,9 @@ class WindowTest(e2e.ServerTest):
         e2e.park_mouse()
         self.work = os.path.join(self.folder, "work")
 
-    def start(self, manifest_url=None, exe=e2e.INSTALLER, trace=None, **env):
+    def start(self, manifest_url=None, exe=e2e.INSTALLER, trace=None, extra_args=(), **env):
         args = ["--manifest-url", manifest_url or self.manifest_url(), "--work-dir", windows_path(self.work)]
+        args += list(extra_args)
         run = e2e.Installer(self.prefix or PREFIX, args, self.folder, exe=exe, trace=trace, **env)
         self.addCleanup(run.kill)
         return run
@@ -146,6 +147,42 @@ class HighDpiTest(WindowTest):
         elapsed = self.assert_closes_promptly(run, window, started)
         print("\nCancel during a download at 144 DPI: ended after %.2f s" % elapsed)
         self.assertEqual(os.listdir(self.work), [])
+
+
+class StartupTest(WindowTest):
+    """Start-up steps that Windows refuses for a moment are tried again; one
+    that it keeps refusing is named in a message box, never a silent exit."""
+
+    def test_refused_start_up_steps_are_tried_again_and_a_lasting_refusal_is_told(self):
+        cases = [  # step, refusals (4 attempts in all), what the message names or None
+            ("drawing", 3, None),
+            ("text", 3, None),
+            ("window", 3, None),
+            ("drawing", 4, "its drawing (Direct2D)"),
+            ("text", 4, "its text and fonts (DirectWrite)"),
+            ("window", 4, "its window."),
+        ]
+        for step, refusals, named in cases:
+            with self.subTest(step=step, refusals=refusals):
+                run = self.start(manifest_url=closed_port_url(), trace="trace+msgbox",
+                                 extra_args=["--fail-startup-step", "%s:%d" % (step, refusals)])
+                window = e2e.find_window(e2e.WINDOW_TITLE, run)
+                said = lambda: run.count_in_stderr("The installer could not start")
+                if named is None:
+                    self.assert_centred(window, 320, 340)
+                    e2e.find_window(e2e.OFFLINE_TITLE, run)
+                    e2e.WindowPoint(window).key("Escape")
+                    self.assertEqual(run.wait(10), 0)
+                    self.assertEqual(said(), 0)
+                    continue
+                # Wine's message box traces its text as it opens.
+                e2e.wait_for(said, 10, what="the message box's text")
+                self.assertEqual(run.count_in_stderr(named), 1)
+                self.assertNotEqual((e2e.geometry(window)["WIDTH"], e2e.geometry(window)["HEIGHT"]),
+                                    (320, 340), "the installer's own window was shown")
+                e2e.screenshot(window, os.path.join(self.folder, "startup-%s.png" % step))
+                e2e.WindowPoint(window).key("Return")
+                self.assertEqual(run.wait(10), 1)
 
 
 class KeyTest(WindowTest):
