@@ -107,7 +107,10 @@ class WinePrefix:
                 if os.path.exists(source):
                     shutil.copyfile(source, os.path.join(self.path, name + ".copy"))
                     os.replace(os.path.join(self.path, name + ".copy"), os.path.join(self.path, name))
-            self._tool("--ensure-server")
+            # Held until close(): a server that ended after a minute idle
+            # (while another class's prefix was in use, say) would leave the
+            # next test to start the prefix's whole session from cold.
+            self._tool("--hold-server")
             # No window manager runs on the test display. A managed window
             # would make Wine wait up to 2 s for one to withdraw it whenever
             # it closes, which is no part of the installer's own timing.
@@ -118,7 +121,7 @@ class WinePrefix:
                 # process had when it started (Wine 8 uses the setting as it
                 # is): start the session again so that the monitor has it too.
                 self._tool("--stop")
-                self._tool("--ensure-server")
+                self._tool("--hold-server")
         except BaseException:
             self.close()
             raise
