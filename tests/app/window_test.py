@@ -191,6 +191,8 @@ class KeyTest(WindowTest):
         self.hold_checking()
         run = self.start()
         window = e2e.find_window(e2e.WINDOW_TITLE, run)
+        # The fetch may start a moment after the window shows on a busy machine.
+        e2e.wait_for(self.server.requests, 10, what="the manifest request")
         point = e2e.WindowPoint(window)
         point.key("Return")
         time.sleep(1.0)
