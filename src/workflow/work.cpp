@@ -134,7 +134,10 @@ void App::Work() {
   switch (ReopenVerifiedSetup(setup_path, manifest.size, manifest.sha256, kReopenPatienceMs,
                               verified)) {
     case SetupCheck::Verified: return hand_over(std::move(verified));
-    case SetupCheck::CannotOpen: return http.IsCancelled() ? void() : fail(Failure::Disk);
+    case SetupCheck::CannotOpen:
+      // A window closed during the wait ends the run without a change.
+      if (!http.IsCancelled()) fail(Failure::Disk);
+      return;
     default: return fail(Failure::Verify);
   }
 }
