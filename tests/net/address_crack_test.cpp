@@ -108,6 +108,12 @@ class Ipv6Loopback {
         received.append(buffer, static_cast<size_t>(got));
         if (!received.starts_with("GET ") || received.find("\r\n\r\n") != std::string::npos) break;
       }
+      {
+        // Noted before the client hears anything, so that it is there by
+        // the time the client's call returns.
+        std::lock_guard lock(lock_);
+        arrivals_.push_back(received.substr(0, received.find("\r\n")));
+      }
       if (received.starts_with("GET ")) {
         const std::string answer =
             "HTTP/1.1 200 OK\r\nContent-Length: 2\r\nConnection: close\r\n\r\nok";
@@ -115,8 +121,6 @@ class Ipv6Loopback {
         shutdown(client, SD_SEND);
       }
       closesocket(client);
-      std::lock_guard lock(lock_);
-      arrivals_.push_back(received.substr(0, received.find("\r\n")));
     }
   }
 
