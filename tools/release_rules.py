@@ -67,7 +67,24 @@ def host_of(address):
     authority = lowered[start:end]
     if "@" in authority:
         return "", https
-    return authority.split(":", 1)[0], https
+    if authority.startswith("["):
+        # A bracketed IPv6 literal keeps its brackets; anything else about
+        # the brackets names no host.
+        close = authority.find("]")
+        literal, rest = authority[1:close], authority[close + 1:]
+        if (close < 3 or ":" not in literal or any(c not in "0123456789abcdef:." for c in literal)
+                or (rest and rest[0] != ":") or (len(rest) > 1 and not _is_port(rest[1:]))):
+            return "", https
+        return authority[:close + 1], https
+    host = authority.split(":", 1)[0]
+    return ("" if "[" in host or "]" in host else host), https
+
+
+def _is_port(text):
+    return 1 <= len(text) <= 5 and text.isascii() and text.isdigit() and 1 <= int(text) <= 65535
+
+
+LOCAL_HOSTS = ("127.0.0.1", "localhost", "[::1]")
 
 
 def address_problem(address):
@@ -75,13 +92,13 @@ def address_problem(address):
     host, https = host_of(address)
     if not host:
         if address.lower().startswith(("https://", "http://")):
-            return "has no host (or carries user information before an @)"
+            return "has no host (or a malformed [literal], or user information before an @)"
         return "is neither https:// nor http://"
-    if https or host in ("127.0.0.1", "localhost"):
+    if https or host in LOCAL_HOSTS:
         return None
-    return "is plain http to %s; plain http is allowed to 127.0.0.1 and localhost only" % host
+    return "is plain http to %s; plain http is allowed to 127.0.0.1, localhost and [::1] only" % host
 
 
 def is_loopback_http(address):
     host, https = host_of(address)
-    return not https and host in ("127.0.0.1", "localhost")
+    return not https and host in LOCAL_HOSTS

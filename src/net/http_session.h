@@ -95,10 +95,10 @@ class HttpSession {
   // Opens and registers a GET request for an allowed address, with `call`
   // as its context, or yields null. The host WinHttpCrackUrl finds must be
   // the host the address rule judged (HostOf, compared in lower case), else
-  // nothing is connected: an address the two read differently (a bracketed
-  // IPv6 literal among them) yields null. The connection, when one was
-  // opened, is handed to the caller even if no request comes of it; the
-  // caller closes it after ReleaseRequest.
+  // nothing is connected. A bracketed IPv6 literal, which the crack may cut
+  // short, is connected as the rule read it, with the rule's port. The
+  // connection, when one was opened, is handed to the caller even if no
+  // request comes of it; the caller closes it after ReleaseRequest.
   HINTERNET OpenRequest(std::string_view address, UniqueInternet& connection, AsyncRequest& call);
   // Send, receive, status: Ok only for status 200.
   TransferResult Exchange(HINTERNET request, AsyncRequest& call);

@@ -49,9 +49,22 @@ HINTERNET HttpSession::OpenRequest(std::string_view address, UniqueInternet& con
   // The rule judged one host; WinHTTP reads the address by its own rules
   // (user information, for one, ends only at the first "/"). Whatever they
   // disagree on, no connection goes to a host the rule did not see.
-  if (RuleSpelling({host, parts.dwHostNameLength}) != HostOf(address).host) return nullptr;
+  const HostInfo judged = HostOf(address);
+  std::wstring server(host, parts.dwHostNameLength);
+  INTERNET_PORT port = parts.nPort;
+  if (judged.host.starts_with('[')) {
+    // An IPv6 literal: the crack may end the host at its first ":" (Wine's
+    // does, and loses the port). The connection goes to the literal and the
+    // port the rule read.
+    server = Utf8ToWide(judged.host);
+    port = judged.port != 0 ? judged.port
+           : judged.https   ? INTERNET_DEFAULT_HTTPS_PORT
+                            : INTERNET_DEFAULT_HTTP_PORT;
+  } else if (RuleSpelling(server) != judged.host) {
+    return nullptr;
+  }
 
-  connection.reset(System().WinHttpConnect(handle.get(), host, parts.nPort, 0));
+  connection.reset(System().WinHttpConnect(handle.get(), server.c_str(), port, 0));
   if (!connection) return nullptr;
 
   const std::wstring object = std::wstring(path, parts.dwUrlPathLength) +

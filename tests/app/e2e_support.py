@@ -6,6 +6,7 @@ real X input through xdotool. CTest passes the paths in the environment:
 
     KESTRELUME_INSTALLER     the installer executable
     KESTRELUME_FAKE_SETUP    the stand-in setup program
+    KESTRELUME_FIRST_INSTALLER  a stand-in first installer with other rights
     KESTRELUME_BUILD_DIR     the build folder (private prefixes are made there)
     KESTRELUME_WINEPREFIX    the build's Wine prefix, copied for each test module
     KESTRELUME_WEBSITE_HOST  the product website host the build was made with
@@ -29,6 +30,8 @@ SOURCE_DIR = os.environ.get(
 BUILD_DIR = os.environ.get("KESTRELUME_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "dev"))
 INSTALLER = os.environ.get("KESTRELUME_INSTALLER", os.path.join(BUILD_DIR, "KestrelumeInstaller.exe"))
 FAKE_SETUP = os.environ.get("KESTRELUME_FAKE_SETUP", os.path.join(BUILD_DIR, "fake_setup.exe"))
+FIRST_INSTALLER = os.environ.get("KESTRELUME_FIRST_INSTALLER",
+                                 os.path.join(BUILD_DIR, "first_installer.exe"))
 BUILD_PREFIX = os.environ.get("KESTRELUME_WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix"))
 WEBSITE_HOST = os.environ.get("KESTRELUME_WEBSITE_HOST", "kestrelume.com")
 TOOLS = os.path.join(SOURCE_DIR, "tools")

@@ -11,6 +11,7 @@
 #include "app/app.h"
 #include "app/window.h"
 #include "ui/animation.h"
+#include "ui/renderer.h"
 
 namespace kestrelume {
 namespace {
@@ -138,13 +139,17 @@ TEST(WindowProc, ADpiChangeRepaintsTheWholeWindowWhetherItShrinksGrowsOrOnlyMove
   }
 }
 
+// What the window's paints need, made as the program makes them.
+bool MakeDrawingResources(App& app) {
+  bool animations = true;
+  return app.renderer.CreateDrawingResources(animations) && app.renderer.CreateTextResources();
+}
+
 TEST(WindowProc, ALostDeviceDropsTheTargetAndAsksForTheNextPaint) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   {
     App app;
-    bool animations = true;
-    ASSERT_TRUE(app.renderer.CreateDrawingResources(animations));
-    ASSERT_TRUE(app.renderer.CreateTextResources());
+    ASSERT_TRUE(MakeDrawingResources(app));
     ProgramWindow window(app, 320, 340);
     ASSERT_NE(window.handle(), nullptr);
     ASSERT_TRUE(app.renderer.EnsureRenderTarget(window.handle(), app.dpi));
@@ -164,6 +169,72 @@ TEST(WindowProc, ALostDeviceDropsTheTargetAndAsksForTheNextPaint) {
     // That paint makes a new target.
     window.Paint();
     EXPECT_TRUE(app.renderer.render_target);
+  }
+  CoUninitialize();
+}
+
+// A device that cannot be made again must not turn painting into a busy
+// loop: a few losses in a row, then one try per DEVICE_TIMER, while the
+// window still takes its keys.
+TEST(WindowProc, ADeviceLostFrameAfterFrameIsTriedAgainOnATimerNotAtOnce) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  {
+    App app;
+    ASSERT_TRUE(MakeDrawingResources(app));
+    ProgramWindow window(app, 320, 340);
+    ASSERT_NE(window.handle(), nullptr);
+
+    // Runs the window's messages for `ms`; true when a paint came due in
+    // that time (the paint itself is left waiting).
+    auto paint_due_within = [&](DWORD ms) {
+      const ULONGLONG until = GetTickCount64() + ms;
+      while (GetTickCount64() < until) {
+        if (window.WholeClientAreaInvalid()) return true;
+        MSG message;
+        while (PeekMessageW(&message, window.handle(), WM_TIMER, WM_TIMER, PM_REMOVE)) {
+          if (message.wParam == DEVICE_TIMER) DispatchMessageW(&message);
+        }
+        Sleep(10);
+      }
+      return window.WholeClientAreaInvalid();
+    };
+    const HRESULT lost = static_cast<HRESULT>(D2DERR_RECREATE_TARGET);
+    struct Step {
+      HRESULT drawn;
+      bool paint_at_once;  // the window asks for the next paint straight away
+    };
+    const Step steps[] = {
+        // Losses in a row: the first ones are retried at once...
+        {lost, true},
+        {lost, true},
+        // ...then only on the timer, and each further loss waits again.
+        {lost, false},
+        {lost, false},
+        // A frame that reaches the screen ends the run of losses.
+        {S_OK, false},
+        {lost, true},
+    };
+    static_assert(kLostFramesBeforePause == 3, "the steps above count three losses");
+    int n = 0;
+    for (const Step& step : steps) {
+      ++n;
+      // A paint whose frame is lost: the target is made, then the device goes.
+      ValidateRect(window.handle(), nullptr);
+      ASSERT_TRUE(app.renderer.EnsureRenderTarget(window.handle(), app.dpi)) << n;
+      app.renderer.EndFrame(window.handle(), step.drawn);
+      EXPECT_EQ(window.WholeClientAreaInvalid(), step.paint_at_once) << "step " << n;
+      if (step.drawn == S_OK || step.paint_at_once) continue;
+      // Nothing until the timer; then one paint, which tries again.
+      EXPECT_FALSE(paint_due_within(kDeviceRetryMs / 2)) << "step " << n;
+      EXPECT_TRUE(paint_due_within(kDeviceRetryMs + 1000)) << "step " << n;
+    }
+    // Paused or not, Escape still cancels and closes the window.
+    ValidateRect(window.handle(), nullptr);
+    app.renderer.EndFrame(window.handle(), lost);
+    app.renderer.EndFrame(window.handle(), lost);
+    app.renderer.EndFrame(window.handle(), lost);
+    SendMessageW(window.handle(), WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_FALSE(IsWindow(window.handle()));
   }
   CoUninitialize();
 }

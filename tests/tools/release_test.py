@@ -129,7 +129,9 @@ class PublishRulesTest(unittest.TestCase):
             (["--url", "https://user@download.example.com/s.exe"], "url", "check:         Invalid"),
             (["--url", "ftp://download.example.com/s.exe"], "url", "check:         Invalid"),
             (["--url", "http://127.0.0.2:8080/s.exe"], "url", "check:         Invalid"),
-            (["--mirror", "http://[::1]/s.exe"], "mirror", "check:         Invalid"),
+            (["--mirror", "http://[::2]/s.exe"], "mirror", "check:         Invalid"),
+            (["--url", "https://[2001:db8::1/s.exe"], "url", "check:         Invalid"),
+            (["--url", "https://[2001:db8::1]:65536/s.exe"], "url", "check:         Invalid"),
             (["--min-windows", "10.0.x"], "min_windows", "check:         Invalid"),
             (["--bootstrap-min", "-1"], "bootstrap_min", "reader:        the installer's JSON reader refuses"),
             (["--bootstrap-min", "1000001"], "bootstrap_min", "reader:        the installer's JSON reader refuses"),
@@ -140,6 +142,8 @@ class PublishRulesTest(unittest.TestCase):
             (["--version", "0.2", "--url", "HTTPS://Download.Example.COM:8443/s.exe", "--min-windows", "6.1",
               "--bootstrap-min", "0", "--mirror", "http://localhost:1/s.exe"], None, "check:         Ok"),
             (["--version", "000000001.2.3.4", "--bootstrap-min", "1000000"], None, "check:         Retired"),
+            (["--url", "https://[2001:DB8::1]:8443/s.exe", "--mirror", "http://[::1]:1/s.exe"], None,
+             "check:         Ok"),
         ]
         for options, field, installer in cases:
             with self.subTest(" ".join(options)[:60]):
