@@ -529,6 +529,78 @@ class VerifyServedReleaseTest(unittest.TestCase):
                     self.assertIn(line, checked.stdout)
 
 
+class PublisherDayTest(unittest.TestCase):
+    """A publisher's day, from new keys to a key rotation, each step checked
+    against the release build's own record of the keys it trusts."""
+
+    def test_keys_build_publish_downgrade_rollback_and_rotation(self):
+        folder = e2e.new_folder(self)
+        keys = {}
+        for name in ("a", "b", "c"):
+            keys[name] = os.path.join(folder, name + ".pem")
+            subprocess.run(["/usr/bin/python3", SIGN_MANIFEST, "--generate", keys[name]], check=True)
+
+        def configure(name, first, second):
+            build = os.path.join(folder, name)
+            result = subprocess.run(["cmake", "--preset", "release", "-B", build,
+                                     "-DKESTRELUME_TRUSTED_KEYS=%s;%s" % (public_key(keys[first]),
+                                                                         public_key(keys[second]))],
+                                    cwd=e2e.SOURCE_DIR, capture_output=True, text=True, timeout=300)
+            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+            return build
+
+        first_build = configure("release-ab", "a", "b")
+        programs = {v: versioned_program(folder, v) for v in ("1.4.2", "1.4.3")}
+        root = NGINX.root("release")
+        shutil.rmtree(root)
+        os.makedirs(root)
+        live = NGINX.url("release", "/update/stable.json")
+
+        def publish_step(version, key, *options):
+            return publish(programs[version], root, "--version", version, "--copy-setup", "--live", live,
+                           "--url", NGINX.url("release", "/releases/KestrelumeSetup-%s.exe" % version),
+                           "--build", first_build, *options, key=keys[key])
+
+        # (step, version, signing key, options, refusal or None, live version after, key that verifies)
+        steps = [
+            ("first release", "1.4.2", "a", [], None, "1.4.2", 1),
+            ("next release", "1.4.3", "a", [], None, "1.4.3", 1),
+            ("downgrade", "1.4.2", "a", [], "version: 1.4.2 is below the live version 1.4.3", "1.4.3", 1),
+            ("key of another build", "1.4.3", "c", [], "is not one of the keys the installer trusts", "1.4.3", 1),
+            ("roll back", "1.4.2", "a", ["--rollback", "--published", "2026-12-05T00:00:00Z"], None, "1.4.2", 1),
+            # Rotation: the live manifest, byte for byte, signed with the standby key.
+            ("re-sign with the standby key", "1.4.2", "b", ["--published", "2026-12-05T00:00:00Z"], None,
+             "1.4.2", 2),
+        ]
+        for name, version, key, options, refusal, live_version, verifying_key in steps:
+            with self.subTest(name):
+                result = publish_step(version, key, *options)
+                if refusal:
+                    self.assertEqual(result.returncode, 1, result.stdout)
+                    self.assertIn(refusal, result.stderr)
+                else:
+                    self.assertEqual(result.returncode, 0, result.stderr)
+                checked = verify(live, "--build", first_build)
+                self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+                self.assertIn("version:       " + live_version, checked.stdout)
+                self.assertIn("signature:     verified by key %d" % verifying_key, checked.stdout)
+                self.assertIn("toolchain.txt", checked.stdout)
+
+        # Installers of the next pair (standby key first, a new standby) ship
+        # now; both generations must verify what is live.
+        next_build = configure("release-bc", "b", "c")
+        for build, verifying_key in ((first_build, 2), (next_build, 1)):
+            checked = verify(live, "--build", build)
+            self.assertEqual(checked.returncode, 0, checked.stdout + checked.stderr)
+            self.assertIn("signature:     verified by key %d" % verifying_key, checked.stdout)
+        # The old key is not one the next generation trusts.
+        result = publish(programs["1.4.3"], root, "--version", "1.4.3", "--copy-setup", "--live", live,
+                         "--url", NGINX.url("release", "/releases/KestrelumeSetup-1.4.3.exe"),
+                         "--build", next_build, key=keys["a"])
+        self.assertEqual(result.returncode, 1, result.stdout)
+        self.assertIn("is not one of the keys the installer trusts", result.stderr)
+
+
 class SignInstallerTest(unittest.TestCase):
 
     def test_signed_installer_verifies_with_its_ca_and_still_installs(self):
@@ -539,12 +611,13 @@ class SignInstallerTest(unittest.TestCase):
         timestamps = start_timestamp_server(self, folder, signer)
         result = subprocess.run(["/usr/bin/python3", SIGN, signed, "--pkcs12", signer["p12"],
                                  "--password-file", signer["password"], "--ca", ca["pem"],
-                                 "--timestamp", timestamps],
+                                 "--timestamp", timestamps, "--allow-development-build"],
                                 capture_output=True, text=True, timeout=60)
         self.assertEqual(result.returncode, 0, result.stderr)
         with_pem = os.path.join(folder, "from-pem.exe")
         result = subprocess.run(["/usr/bin/python3", SIGN, e2e.INSTALLER, "--cert", signer["cert"],
-                                 "--key", signer["key"], "--ca", ca["pem"], "-o", with_pem],
+                                 "--key", signer["key"], "--ca", ca["pem"], "-o", with_pem, "--no-timestamp",
+                                 "--allow-development-build"],
                                 capture_output=True, text=True, timeout=60)
         self.assertEqual(result.returncode, 0, result.stderr)
 
@@ -568,6 +641,47 @@ class SignInstallerTest(unittest.TestCase):
                          "--url", NGINX.url("release", SETUP_PATH))
         self.assertEqual(result.returncode, 0, result.stderr)
         self.assertEqual(install(NGINX.url("release", "/update/stable.json"), folder, exe=signed), "launched")
+
+
+    def test_development_builds_missing_timestamps_and_failed_steps_leave_the_file_alone(self):
+        folder = e2e.new_folder(self)
+        ca, signer = make_code_signing_pki(folder)
+        stranger_ca = os.path.join(folder, "stranger-ca.pem")
+        shutil.copyfile(CERTS.ca.pem_path, stranger_ca)
+        timestamps = start_timestamp_server(self, folder, signer)
+        # A release-like program: no automation options in it.
+        release = os.path.join(folder, "release", "KestrelumeInstaller.exe")
+        development = os.path.join(folder, "dev", "KestrelumeInstaller.exe")
+        for source, copy in ((e2e.FAKE_SETUP, release), (e2e.INSTALLER, development)):
+            os.makedirs(os.path.dirname(copy))
+            shutil.copyfile(source, copy)
+        # (program, options, exit code, message, file signed afterwards)
+        cases = [
+            (development, ["--timestamp", timestamps], 1, "%s is a development build" % development, False),
+            (release, [], 2, "give --timestamp URL", False),
+            (release, ["--timestamp", timestamps, "--no-timestamp"], 2, "give --timestamp URL", False),
+            (release, ["--timestamp", "http://127.0.0.1:1/"], 1,
+             "osslsigncode could not sign %s; %s is unchanged" % (release, release), False),
+            (release, ["--timestamp", timestamps, "--ca", stranger_ca], 1,
+             "the signed copy does not verify; %s is unchanged" % release, False),
+            (release, ["--timestamp", timestamps], 0, "signed and verified: %s" % release, True),
+        ]
+        for program, options, code, message, signed in cases:
+            with self.subTest(os.path.basename(os.path.dirname(program)) + " " + " ".join(options)[:50]):
+                with open(program, "rb") as f:
+                    before = f.read()
+                command = ["/usr/bin/python3", SIGN, program, "--pkcs12", signer["p12"],
+                           "--password-file", signer["password"]] + options
+                if "--ca" not in options:
+                    command += ["--ca", ca["pem"]]
+                result = subprocess.run(command, capture_output=True, text=True, timeout=60)
+                self.assertEqual(result.returncode, code, result.stdout + result.stderr)
+                self.assertIn(message, result.stdout + result.stderr)
+                if code:
+                    self.assertNotIn("Succeeded", result.stdout + result.stderr)
+                with open(program, "rb") as f:
+                    self.assertEqual(f.read() != before, signed)
+                self.assertEqual(os.listdir(os.path.dirname(program)), ["KestrelumeInstaller.exe"])
 
 
 def start_timestamp_server(test, folder, signer):
