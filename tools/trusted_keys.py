@@ -1,10 +1,13 @@
+#!/usr/bin/python3
 """The keys an installer trusts, as the publishing tools are told them:
 --keys "<key1>;<key2>", --build DIR (that build's toolchain.txt),
 --installer EXE (read from the program's bytes) or, explicitly, --dev-keys.
 Each key is 128 lower-case hex characters, X then Y of a P-256 point; an
 all-zero key is an empty slot.
 
-Run as a program it checks the keys a release build is configured with:
+Run as a program it prints the keys an installer program trusts, or checks
+the keys a release build is configured with:
+  trusted_keys.py --installer KestrelumeInstaller.exe
   trusted_keys.py --check-release "<key1>;<key2>"
 """
 import os
@@ -119,8 +122,14 @@ def release_problems(keys):
 
 
 if __name__ == "__main__":
-    if len(sys.argv) != 3 or sys.argv[1] != "--check-release":
-        sys.exit("usage: trusted_keys.py --check-release \"<key1>;<key2>\"")
+    if len(sys.argv) != 3 or sys.argv[1] not in ("--check-release", "--installer"):
+        sys.exit("usage: trusted_keys.py --installer EXE | --check-release \"<key1>;<key2>\"")
+    if sys.argv[1] == "--installer":
+        try:
+            print(";".join(from_installer(sys.argv[2])))
+        except KeysError as error:
+            sys.exit("trusted_keys.py: %s" % error)
+        sys.exit(0)
     found = release_problems(sys.argv[2].split(";"))
     for problem in found:
         print("KESTRELUME_TRUSTED_KEYS " + problem)

@@ -45,7 +45,7 @@ def readme_release_locations():
     """The location blocks of the README's example server block: what a
     release host adds to its server, and what this test serves with."""
     with open(os.path.join(e2e.SOURCE_DIR, "README.md"), encoding="utf-8") as f:
-        lines = f.read().split("\n## Publishing a release", 1)[1].splitlines()
+        lines = f.read().split("\n## Shipping a release", 1)[1].splitlines()
     start = lines.index("    server {")
     end = lines.index("    }", start)
     body = lines[start + 1:end]
@@ -281,6 +281,11 @@ class PublishGuardTest(unittest.TestCase):
             (e2e.FAKE_SETUP, ["--keys", "%s;%s" % (dev_2, dev_1)], None,
              ["has no version resource", "carries no Authenticode signature"]),
         ]
+        # Asked directly, an installer names the keys it carries.
+        for program, code, output in [(e2e.INSTALLER, 0, "%s;%s\n" % (dev_1, dev_2)), (e2e.FAKE_SETUP, 1, "")]:
+            asked = subprocess.run([os.path.join(e2e.TOOLS, "trusted_keys.py"), "--installer", program],
+                                   capture_output=True, text=True)
+            self.assertEqual((asked.returncode, asked.stdout), (code, output), asked.stderr)
         for setup, options, refusal, warnings in cases:
             with self.subTest(os.path.basename(setup) + " " + " ".join(options)[:40]):
                 out = os.path.join(folder, "out")
