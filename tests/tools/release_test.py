@@ -62,7 +62,7 @@ def setUpModule():
         CERTS.ca.trust_in_prefix(PREFIX.path, os.path.join(e2e.BUILD_DIR, "add_root_cert.exe"),
                                  env=PREFIX.env())
         NGINX = NginxServer([Site("release", cert=CERTS.trusted, extra=readme_release_locations())],
-                            folder=os.path.join(WORK, "nginx"), lifetime=300)
+                            folder=os.path.join(WORK, "nginx"), lifetime=900)
     except BaseException:
         tearDownModule()
         raise
@@ -401,7 +401,7 @@ class ServedReleaseTest(unittest.TestCase):
         self.assertEqual(files_under(self.root),
                          ["releases/KestrelumeSetup-1.4.2.exe"] + history + ["update/stable.json",
                                                                             "update/stable.json.sig"])
-        self.assertRegex(" ".join(history), r"^update/history/stable-1\.4\.2-\S+\.json "
+        self.assertRegex(" ".join(history), r"^update/history/index\.txt update/history/stable-1\.4\.2-\S+\.json "
                                             r"update/history/stable-1\.4\.2-\S+\.json\.sig$")
         checked = verify(self.root)
         self.assertEqual(checked.returncode, 0, checked.stdout)
@@ -532,6 +532,51 @@ class VerifyServedReleaseTest(unittest.TestCase):
                 self.assertEqual(checked.returncode, code, checked.stdout + checked.stderr)
                 for line in expected:
                     self.assertIn(line, checked.stdout)
+
+    def test_a_wrong_key_is_told_from_a_manifest_changed_after_signing(self):
+        folder = e2e.new_folder(self)
+        root = NGINX.root("release")
+        shutil.rmtree(root)
+        os.makedirs(root)
+        keys = {}
+        for name in ("one", "two", "three"):
+            keys[name] = os.path.join(folder, name + ".pem")
+            subprocess.run(["/usr/bin/python3", SIGN_MANIFEST, "--generate", keys[name]], check=True)
+        trusted = "%s;%s" % (public_key(keys["one"]), public_key(keys["two"]))
+        result = publish(e2e.FAKE_SETUP, root, "--version", "1.4.2", "--copy-setup", "--keys", trusted,
+                         "--url", NGINX.url("release", SETUP_PATH), key=keys["one"])
+        self.assertEqual(result.returncode, 0, result.stderr)
+        manifest = os.path.join(root, "update", "stable.json")
+        with open(manifest, "rb") as f:
+            signed = f.read()
+        edited = signed.replace(b'"bootstrap_min": 1', b'"bootstrap_min": 0')
+        no_record = "(update/history/ has no record of this signature to tell which)"
+        # (served manifest, keys verify-release is given, history kept, the reason given)
+        cases = [
+            (edited, trusted, True, "the manifest was changed after it was signed: update/history/ holds the "
+                                    "signed bytes, which these keys verify"),
+            (edited, public_key(keys["three"]), True, "the manifest was changed after it was signed: "
+                                                      "update/history/ holds the signed bytes, which these keys "
+                                                      "do not verify either"),
+            (signed, "%s;%s" % (public_key(keys["two"]), public_key(keys["three"])), True,
+             "wrong key: the manifest is the one that was signed"),
+            (signed, public_key(keys["three"]), False, no_record),
+            (edited, trusted, False, no_record),
+        ]
+        history = os.path.join(root, "update", "history")
+        for served, given, kept, reason in cases:
+            with self.subTest("%s %s %s" % ("edited" if served == edited else "signed", given[:8], kept)):
+                with open(manifest, "wb") as f:
+                    f.write(served)
+                if not kept and os.path.exists(history):
+                    os.rename(history, history + "-away")
+                if kept and os.path.exists(history + "-away"):
+                    os.rename(history + "-away", history)
+                for target in (root, NGINX.url("release", "/update/stable.json")):
+                    checked = verify(target, "--keys", given)
+                    self.assertEqual(checked.returncode, 1, checked.stdout + checked.stderr)
+                    self.assertIn("signature:     NOT verified", checked.stdout)
+                    self.assertIn(reason, checked.stdout)
 
 
 class PublisherDayTest(unittest.TestCase):

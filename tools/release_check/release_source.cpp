@@ -8,6 +8,7 @@
 #include "manifest/address.h"
 #include "base/unique_handle.h"
 #include "base/utf.h"
+#include "integrity/sha256.h"
 #include "workflow/cache.h"
 
 namespace kestrelume {
@@ -66,6 +67,29 @@ SourceResult FetchDocument(HttpSession& http, const std::string& address, uint64
   const TransferResult result = http.Fetch(address, limit, body);
   if (result == TransferResult::HttpError) return {false, WithStatus(address)};
   return FromTransfer(result, limit);
+}
+
+constexpr uint64_t kHistoryIndexLimit = 1 << 20;
+
+// The file name the history index gives for `signature`, or empty. Names are
+// plain file names: nothing that could lead out of the history folder.
+std::string SignedName(const std::string& index, const std::string& signature) {
+  Sha256 hash;
+  hash.Update(signature.data(), signature.size());
+  const std::string wanted = hash.Finish() + " ";
+  size_t start = 0;
+  while (start < index.size()) {
+    size_t end = index.find('\n', start);
+    if (end == std::string::npos) end = index.size();
+    const std::string line = index.substr(start, end - start);
+    start = end + 1;
+    if (!line.starts_with(wanted)) continue;
+    const std::string name = line.substr(wanted.size());
+    const bool plain = !name.empty() && name.find_first_not_of(
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-") == std::string::npos;
+    return plain && name.find("..") == std::string::npos ? name : std::string();
+  }
+  return {};
 }
 
 int HexDigit(char c) {
@@ -172,6 +196,14 @@ SourceResult FolderSource::CheckSetup(const std::string& address, uint64_t size,
   return CheckSetupFile(path, size, sha256);
 }
 
+bool FolderSource::FindSigned(const std::string& signature, std::string& manifest) {
+  const std::wstring history = folder_ + L"\\update\\history\\";
+  std::string index;
+  if (!ReadLimited(history + L"index.txt", kHistoryIndexLimit, index).ok) return false;
+  const std::string name = SignedName(index, signature);
+  return !name.empty() && ReadLimited(history + Utf8ToWide(name), kManifestLimit, manifest).ok;
+}
+
 AddressSource::AddressSource(std::string manifest_url) : url_(std::move(manifest_url)) { http_.Open(); }
 
 SourceResult AddressSource::ReadDocuments(std::string& manifest, std::string& signature) {
@@ -185,6 +217,16 @@ SourceResult AddressSource::ReadDocuments(std::string& manifest, std::string& si
   result = FetchDocument(http_, url_ + ".sig", kSignatureLimit, signature);
   if (!result.ok) return {false, "signature document: " + result.problem};
   return result;
+}
+
+bool AddressSource::FindSigned(const std::string& signature, std::string& manifest) {
+  // The history folder lies beside the manifest: same folder, no query.
+  const std::string address = url_.substr(0, url_.find_first_of("?#"));
+  const std::string history = address.substr(0, address.rfind('/') + 1) + "history/";
+  std::string index;
+  if (http_.Fetch(history + "index.txt", kHistoryIndexLimit, index) != TransferResult::Ok) return false;
+  const std::string name = SignedName(index, signature);
+  return !name.empty() && http_.Fetch(history + name, kManifestLimit, manifest) == TransferResult::Ok;
 }
 
 SourceResult AddressSource::CheckSetup(const std::string& address, uint64_t size, const std::string& sha256,

@@ -28,6 +28,11 @@ class ReleaseSource {
   // checked against size and digest. `skipped` is set when it was not looked at.
   virtual SourceResult CheckSetup(const std::string& address, uint64_t size, const std::string& sha256,
                                   bool& skipped) = 0;
+  // The manifest bytes that were signed with `signature`, from the record
+  // publish-release keeps beside the manifest (update/history/index.txt: the
+  // SHA-256 of each signature document and the manifest file it signed);
+  // false when there is no such record.
+  virtual bool FindSigned(const std::string& signature, std::string& manifest) = 0;
 };
 
 class FolderSource : public ReleaseSource {
@@ -38,6 +43,7 @@ class FolderSource : public ReleaseSource {
   // `skipped` set when it is not there.
   SourceResult CheckSetup(const std::string& address, uint64_t size, const std::string& sha256,
                           bool& skipped) override;
+  bool FindSigned(const std::string& signature, std::string& manifest) override;
 
  private:
   std::wstring folder_;
@@ -58,6 +64,7 @@ class AddressSource : public ReleaseSource {
   // Downloads into a private temporary folder that is removed afterwards.
   SourceResult CheckSetup(const std::string& address, uint64_t size, const std::string& sha256,
                           bool& skipped) override;
+  bool FindSigned(const std::string& signature, std::string& manifest) override;
 
  private:
   std::string url_;

@@ -180,7 +180,8 @@ void PrintFields(const Manifest& m) {
 }
 
 // The signature verdict, key by key, and the installer's own verdict.
-bool ReportSignature(const std::string& manifest, const std::string& signature, const Options& options) {
+bool ReportSignature(ReleaseSource& source, const std::string& manifest, const std::string& signature,
+                     const Options& options) {
   std::vector<std::string_view> keys(options.keys.begin(), options.keys.end());
   const bool verified = VerifySignature(manifest, signature, keys);
   for (size_t k = 0; k < keys.size() && verified; ++k) {
@@ -196,10 +197,19 @@ bool ReportSignature(const std::string& manifest, const std::string& signature, 
     // This tool is built with the development keys: a release signed with
     // one of them is the likeliest wrong key.
     const TrustedKeys development = BuiltInTrustedKeys();
+    std::string signed_bytes;
     if (VerifySignature(manifest, signature, development)) {
       Line("  why:         it is signed with a development key (tests/keys), which only development builds trust");
+    } else if (!source.FindSigned(signature, signed_bytes)) {
+      Line("  why:         signed with a key not among these, or the manifest was changed after it was signed "
+           "(update/history/ has no record of this signature to tell which)");
+    } else if (signed_bytes == manifest) {
+      Line("  why:         wrong key: the manifest is the one that was signed (update/history/ records it), "
+           "with a key not among these");
     } else {
-      Line("  why:         signed with a key not among these, or the manifest was changed after it was signed");
+      Line(std::string("  why:         the manifest was changed after it was signed: update/history/ holds "
+                       "the signed bytes, which these keys ") +
+           (VerifySignature(signed_bytes, signature, keys) ? "verify" : "do not verify either"));
     }
   }
   return verified;
@@ -280,7 +290,7 @@ int Run(const Options& options) {
     return 1;
   }
   Line("manifest:      " + std::to_string(manifest.size()) + " bytes");
-  bool installable = ReportSignature(manifest, signature, options);
+  bool installable = ReportSignature(*source, manifest, signature, options);
 
   Manifest m;
   std::string rejected_member;
