@@ -38,7 +38,8 @@ bool ImportPublicKey(BCRYPT_ALG_HANDLE provider, const std::vector<uint8_t>& key
 
 // Both keys in one marked string, so that the publishing tools can read which
 // keys an installer trusts from its bytes alone.
-constexpr char kTrustedKeyRecord[] = KESTRELUME_TRUSTED_KEY_MARKER KESTRELUME_TRUSTED_KEY_1 ";" KESTRELUME_TRUSTED_KEY_2;
+constexpr char kTrustedKeyRecord[] =
+    KESTRELUME_TRUSTED_KEY_MARKER KESTRELUME_TRUSTED_KEY_1 ";" KESTRELUME_TRUSTED_KEY_2;
 
 TrustedKeys BuiltInTrustedKeys() {
   const std::string_view record(kTrustedKeyRecord, sizeof kTrustedKeyRecord - 1);

@@ -9,8 +9,9 @@
 // an installer does when the system gives no version. --setup checks FILE as
 // the setup program instead of the file at the address's path in the folder.
 // --live names the manifest that is live now (an address or a file) and says
-// how this release's version stands to it; --live-copy keeps its bytes. Exit code 0 when the release would
-// be installed, 1 when it would not, 2 for a bad command line.
+// how this release's version stands to it; --live-copy keeps its bytes. Exit
+// code 0 when the release would be installed, 1 when it would not, 2 for a
+// bad command line.
 
 #include <windows.h>
 #include <fcntl.h>
@@ -247,9 +248,8 @@ bool CheckDownloads(ReleaseSource& source, const Options& options, const Manifes
 }
 
 // One line a publishing tool reads: how this release's version stands to the
-// live one (above, same-bytes, same-version, below, none or unreadable).
-// The live manifest's bytes go to `copy` when it is named, for the caller's
-// own comparisons.
+// live one (above, same-bytes, same-version, below, none or unreadable). The
+// live manifest's bytes go to `copy` when it is named, for the caller's diff.
 void ReportLive(const std::string& where, const std::wstring& copy, const std::string& manifest, const Manifest& m) {
   std::string text;
   bool absent = false;
