@@ -1,10 +1,12 @@
 #!/usr/bin/python3
 """The release tools against the installer's own code: publish-release's
-refusals match what the installer refuses, a published folder verifies,
-serves from nginx (with the README's server block) and installs, a changed
-or broken release is caught by verify-release and the installer alike, and
-sign-installer's Authenticode signature verifies and keeps the installer
-working."""
+refusals match what the installer refuses, and it refuses untrusted keys,
+wrong setup programs, steps back and overwrites; a published folder
+verifies, serves from nginx (with the README's server block) and installs; a
+changed or broken release is caught by verify-release and the installer
+alike, with the reason named; a publisher's day runs from new keys to a key
+rotation; and sign-installer's Authenticode signature verifies and keeps the
+installer working, while what must not be signed is refused."""
 
 import datetime
 import hashlib
