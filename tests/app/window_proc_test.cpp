@@ -6,6 +6,7 @@
 #include <d2d1.h>
 
 #include <string>
+#include <vector>
 
 #include "../workflow/scratch_folder.h"
 #include "app/app.h"
@@ -109,6 +110,49 @@ TEST(WindowProc, ARefusedSetupIsStartedOnceWhateverProgressMessagesAreStillQueue
   }
   EXPECT_EQ(messages, kChanges);
   EXPECT_EQ(starts, 1);
+}
+
+// The outcome path as a named pipe with a few instances waiting: every
+// report of the window opens it afresh and so lands in an instance of its
+// own, where a file would keep only the last word.
+TEST(WindowProc, ARefusedStartNamesTheBlockedScreenInItsCaptionAndReportsItOnce) {
+  ScratchFolder folder;
+  const std::wstring setup = folder / L"KestrelumeSetup-1.4.2.exe";
+  ASSERT_TRUE(WriteBytes(setup, "This is text, not a Windows program.\n"));
+  const std::wstring pipe_name =
+      L"\\\\.\\pipe\\kestrelume-outcome-" + std::to_wstring(GetCurrentProcessId());
+  constexpr int kInstances = 3;
+  HANDLE instances[kInstances];
+  for (HANDLE& instance : instances) {
+    // Not waiting: an instance nobody opened reads as nothing at once.
+    instance = CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_NOWAIT,
+                                kInstances, 0, 4096, 0, nullptr);
+    ASSERT_NE(instance, INVALID_HANDLE_VALUE);
+  }
+  App app;
+  app.outcome_path = pipe_name;
+  ProgramWindow window(app, 320, 340);
+  ASSERT_NE(window.handle(), nullptr);
+  app.UpdateProgress([&setup](Progress& p) {
+    p.phase = Phase::Opening;
+    p.setup_path = setup;
+  });
+  MSG message;
+  while (PeekMessageW(&message, window.handle(), WM_APP_PROGRESS, WM_APP_PROGRESS, PM_REMOVE)) {
+    DispatchMessageW(&message);
+  }
+  EXPECT_EQ(app.shown_progress.failure, Failure::Blocked);
+  wchar_t caption[64] = {};
+  GetWindowTextW(window.handle(), caption, 64);
+  EXPECT_STREQ(caption, L"Setup blocked");
+  std::vector<std::string> words;
+  for (HANDLE instance : instances) {
+    char word[64];
+    DWORD got = 0;
+    if (ReadFile(instance, word, sizeof word, &got, nullptr) && got > 0) words.emplace_back(word, got);
+    CloseHandle(instance);
+  }
+  EXPECT_EQ(words, std::vector<std::string>{"blocked"});
 }
 
 TEST(WindowProc, ADpiChangeRepaintsTheWholeWindowWhetherItShrinksGrowsOrOnlyMoves) {
