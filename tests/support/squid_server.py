@@ -7,10 +7,12 @@ file, password file and logs in one folder.
                      hosts={"release.proxy-only.test": "127.0.0.1"}) as squid:
         squid.address("open")            # "127.0.0.1:PORT": no login wanted
         squid.address("basic")           # "127.0.0.1:PORT": answers 407, Basic
+        squid.address("ntlm")            # "127.0.0.1:PORT": answers 407, NTLM
         squid.requests("open")           # [(method, url, status)] from its access log
 
 Ports: "open" forwards every request; "basic" wants a Basic login that no
-client here has. Names in `hosts` resolve for squid only (its hosts_file; no
+client here has; "ntlm" wants an NTLM login, any that completes (squid's
+fake NTLM helper). Names in `hosts` resolve for squid only (its hosts_file; no
 DNS server is asked), so a client that reaches such a host went through the
 proxy. Plain-HTTP requests (any host, any port) go to the origin server
 127.0.0.1:origin_port as if it were that host; CONNECT goes where the hosts
@@ -22,22 +24,19 @@ import os
 import pwd
 import shutil
 import signal
-import socket
 import subprocess
+import sys
 import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from nginx_server import _free_port, _listening  # noqa: E402
 
 SQUID = "/usr/sbin/squid"
 BASIC_AUTH = "/usr/lib/squid/basic_ncsa_auth"
-PORTS = ("open", "basic")
+# Accepts any NTLM exchange that completes; needs a client that can make one.
+NTLM_AUTH = "/usr/lib/squid/ntlm_fake_auth"
+PORTS = ("open", "basic", "ntlm")
 START_TIMEOUT = 30
-
-
-def _free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 class SquidServer:
@@ -46,7 +45,7 @@ class SquidServer:
         shutil.rmtree(self.folder, ignore_errors=True)
         os.makedirs(self.folder)
         os.chmod(self.folder, 0o755)
-        self.ports = {name: _free_port() for name in PORTS}
+        self.ports = {name: _free_port(False) for name in PORTS}
         with open(self._path("hosts"), "w") as f:
             for name, address in (hosts or {}).items():
                 f.write("%s %s\n" % (address, name))
@@ -64,7 +63,7 @@ class SquidServer:
                 [SQUID, "-N", "-f", self._path("squid.conf")], stdin=subprocess.DEVNULL,
                 stdout=subprocess.DEVNULL, stderr=stderr, start_new_session=True)
         deadline = time.monotonic() + START_TIMEOUT
-        while not all(self._listening(port) for port in self.ports.values()):
+        while not all(_listening(port) for port in self.ports.values()):
             if time.monotonic() > deadline or self._process.poll() is not None:
                 self.close()
                 raise RuntimeError("squid did not start; see %s" % self._path("cache.log"))
@@ -93,6 +92,7 @@ class SquidServer:
             "strip_query_terms off",
             "auth_param basic program %s %s" % (BASIC_AUTH, self._path("passwords")),
             "auth_param basic realm proxy-test",
+            "auth_param ntlm program %s" % NTLM_AUTH,
             "acl CONNECT method CONNECT",
             "acl login proxy_auth REQUIRED",
         ]
@@ -100,7 +100,11 @@ class SquidServer:
             lines.append("acl port_%s myportname %s" % (name, name))
             lines.append("access_log stdio:%s fixture port_%s" % (self._path(name + ".access.log"), name))
         lines += [
+            # Each port offers one scheme only.
+            "auth_schemes basic port_basic",
+            "auth_schemes ntlm port_ntlm",
             "http_access deny port_basic !login",
+            "http_access deny port_ntlm !login",
             "http_access allow all",
             # Plain HTTP goes to the origin server whatever host it names;
             # CONNECT goes to the host the hosts file names.
@@ -111,14 +115,6 @@ class SquidServer:
             "never_direct allow all",
         ]
         return "\n".join(lines) + "\n"
-
-    @staticmethod
-    def _listening(port):
-        try:
-            socket.create_connection(("127.0.0.1", port), 0.2).close()
-            return True
-        except OSError:
-            return False
 
     def __enter__(self):
         return self
