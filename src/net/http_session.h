@@ -32,6 +32,7 @@
 #include <string_view>
 
 #include "net/async_request.h"
+#include "net/proxy.h"
 #include "net/winhttp_handle.h"
 #include "base/function_ref.h"
 #include "base/slim_lock.h"
@@ -50,9 +51,14 @@ enum class TransferResult : uint32_t {
   DigestMismatch = 4,
   FileError = 5,
   Cancelled = 6,
+  LoginRequired = 7,  // 401, or a 407 that the user's Windows logon did not answer
 };
 
 inline constexpr wchar_t kUserAgent[] = L"KestrelumeInstaller/1";
+
+// An asynchronous session set up for transfers (callback, timeouts, TLS
+// versions), or null.
+HINTERNET OpenTransferSession(DWORD access_type, const wchar_t* proxy, const wchar_t* bypass);
 
 class HttpSession {
  public:
@@ -100,8 +106,9 @@ class HttpSession {
   // connection, when one was opened, is handed to the caller even if no
   // request comes of it; the caller closes it after ReleaseRequest.
   HINTERNET OpenRequest(std::string_view address, UniqueInternet& connection, AsyncRequest& call);
-  // Send, receive, status: Ok only for status 200.
-  TransferResult Exchange(HINTERNET request, AsyncRequest& call);
+  // Send, receive, status: Ok only for status 200; a login asked for is
+  // answered with the user's Windows logon where net/proxy_auth.h allows.
+  TransferResult Exchange(HINTERNET request, AsyncRequest& call, bool logon_sent = false);
   // Waits for the step that `started` (false: it failed at once) began on
   // `call`: Ok, NetworkError (failed or stalled) or Cancelled.
   TransferResult Await(AsyncRequest& call, bool started);
@@ -118,6 +125,7 @@ class HttpSession {
   void ReleaseRequest(HINTERNET request);
 
   UniqueInternet handle;
+  ProxySessions proxies;  // sessions for the proxies that requests resolve to
   SlimLock request_lock;
   HINTERNET request = nullptr;
   std::atomic<bool> cancelled{false};

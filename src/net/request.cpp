@@ -1,5 +1,6 @@
 #include "manifest/address.h"
 #include "net/http_session.h"
+#include "net/proxy_auth.h"
 #include "net/stall_watchdog.h"
 #include "base/utf.h"
 
@@ -64,7 +65,10 @@ HINTERNET HttpSession::OpenRequest(std::string_view address, UniqueInternet& con
     return nullptr;
   }
 
-  connection.reset(System().WinHttpConnect(handle.get(), server.c_str(), port, 0));
+  // Through the session of the proxy this address resolves to, if any.
+  HINTERNET session = proxies.For(wide, handle.get(), &OpenTransferSession);
+  if (!session) return nullptr;
+  connection.reset(System().WinHttpConnect(session, server.c_str(), port, 0));
   if (!connection) return nullptr;
 
   const std::wstring object = std::wstring(path, parts.dwUrlPathLength) +
@@ -110,7 +114,7 @@ TransferResult HttpSession::Await(AsyncRequest& call, bool started) {
   }
 }
 
-TransferResult HttpSession::Exchange(HINTERNET opened, AsyncRequest& call) {
+TransferResult HttpSession::Exchange(HINTERNET opened, AsyncRequest& call, bool logon_sent) {
   TransferResult result = Await(
       call, System().WinHttpSendRequest(opened, WINHTTP_NO_ADDITIONAL_HEADERS, 0,
                                         WINHTTP_NO_REQUEST_DATA, 0, 0,
@@ -122,6 +126,11 @@ TransferResult HttpSession::Exchange(HINTERNET opened, AsyncRequest& call) {
   DWORD length = sizeof status;
   System().WinHttpQueryHeaders(opened, kStatusCodeNumber, WINHTTP_HEADER_NAME_BY_INDEX, &status, &length,
                       WINHTTP_NO_HEADER_INDEX);
+  if (status == 401 || status == 407) {
+    // Sent again once at most: OfferLogon refuses a request that had it.
+    return OfferLogon(opened, status, logon_sent) ? Exchange(opened, call, true)
+                                                  : TransferResult::LoginRequired;
+  }
   return status == 200 ? TransferResult::Ok : TransferResult::HttpError;
 }
 

@@ -34,7 +34,10 @@ struct Outcome {
 Outcome FromFetch(TransferResult result) {
   switch (result) {
     case TransferResult::Ok: return {true, false, Failure::None};
-    case TransferResult::NetworkError: return {false, false, Failure::Offline};
+    // A login the installer cannot give is the network's doing, not the
+    // release's: the offline installer is the way on.
+    case TransferResult::NetworkError:
+    case TransferResult::LoginRequired: return {false, false, Failure::Offline};
     case TransferResult::Cancelled: return {false, true, Failure::None};
     default: return {false, false, Failure::Verify};
   }
@@ -43,7 +46,8 @@ Outcome FromFetch(TransferResult result) {
 Outcome FromDownload(TransferResult result) {
   switch (result) {
     case TransferResult::Ok: return {true, false, Failure::None};
-    case TransferResult::NetworkError: return {false, false, Failure::Offline};
+    case TransferResult::NetworkError:
+    case TransferResult::LoginRequired: return {false, false, Failure::Offline};
     case TransferResult::FileError: return {false, false, Failure::Disk};
     case TransferResult::Cancelled: return {false, true, Failure::None};
     default: return {false, false, Failure::Verify};  // HttpError, TooLarge, DigestMismatch
@@ -120,7 +124,8 @@ void App::Work() {
   };
   TransferResult downloaded = http.Download(DownloadAddress(manifest.url), setup_path,
                                             manifest.size, manifest.sha256, on_bytes);
-  if ((downloaded == TransferResult::NetworkError || downloaded == TransferResult::HttpError) &&
+  if ((downloaded == TransferResult::NetworkError || downloaded == TransferResult::HttpError ||
+       downloaded == TransferResult::LoginRequired) &&
       !manifest.mirror.empty()) {
     UpdateProgress([](Progress& p) { p.bytes_done = 0; });
     // The mirror is fetched exactly as the manifest names it: no marker.
