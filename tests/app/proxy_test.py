@@ -25,6 +25,7 @@ import os
 import shutil
 import struct
 import sys
+import tempfile
 import unittest
 
 import e2e_support as e2e
@@ -34,6 +35,9 @@ sys.path.insert(0, os.path.join(e2e.SOURCE_DIR, "tests", "support"))
 from nginx_server import NginxServer, Site, _free_port  # noqa: E402
 from squid_server import SquidServer  # noqa: E402
 from static_release import write_release  # noqa: E402
+
+SQUID_FOLDER = tempfile.mkdtemp(prefix="kestrelume-squid-", dir="/tmp")
+os.chmod(SQUID_FOLDER, 0o755)
 from test_ca import TestCertificates  # noqa: E402
 
 PREFIX = None
@@ -72,11 +76,15 @@ def setUpModule():
                 "location = /releases/locked.exe { %s }" % (LOGIN % ("WWW-Authenticate", 401))])),
             Site("tls", cert=proxy_only),
         ], folder=os.path.join(e2e.BUILD_DIR, "proxy-test-nginx"))
-        SQUID = SquidServer(os.path.join(e2e.BUILD_DIR, "proxy-test-squid"), NGINX.port("plain"),
+        # Started as root, squid works as the "proxy" user, which cannot reach
+        # a build folder inside a home folder (/root is private): its files
+        # live under /tmp.
+        SQUID = SquidServer(os.path.join(SQUID_FOLDER, "squid"), NGINX.port("plain"),
                             hosts={PROXY_ONLY_HOST: "127.0.0.1"})
     except BaseException:
         if NGINX:
             NGINX.close()
+        shutil.rmtree(SQUID_FOLDER, ignore_errors=True)
         e2e.close_module_prefix(PREFIX)
         raise
 
@@ -84,6 +92,7 @@ def setUpModule():
 def tearDownModule():
     if SQUID:
         SQUID.close()
+    shutil.rmtree(SQUID_FOLDER, ignore_errors=True)
     if NGINX:
         NGINX.close()
     e2e.close_module_prefix(PREFIX)
