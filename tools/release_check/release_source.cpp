@@ -44,6 +44,7 @@ const char* TransferName(TransferResult result) {
     case TransferResult::DigestMismatch: return "DigestMismatch";
     case TransferResult::FileError: return "FileError";
     case TransferResult::Cancelled: return "Cancelled";
+    case TransferResult::LoginRequired: return "LoginRequired";
   }
   return "?";
 }
@@ -53,6 +54,8 @@ SourceResult FromTransfer(TransferResult result, uint64_t limit) {
     case TransferResult::Ok: return {true, ""};
     case TransferResult::NetworkError: return {false, "NetworkError: no connection, or the transfer broke off"};
     case TransferResult::TooLarge: return {false, "TooLarge: more than " + Number(limit) + " bytes"};
+    case TransferResult::LoginRequired:
+      return {false, "LoginRequired: a proxy or the server wants a login this machine's logon did not give"};
     default: return {false, TransferName(result)};
   }
 }
