@@ -49,5 +49,18 @@ if(kestrelume_real_keys EQUAL 0)
   message(FATAL_ERROR "KESTRELUME_TRUSTED_KEYS holds only empty (all-zero) slots; no manifest could ever verify")
 endif()
 
+# A release installer must be able to verify with both keys: each a point on
+# P-256, two different keys, no empty slot for the standby key. The curve
+# arithmetic needs big integers, so the publishing tools' key module does it.
+if(NOT KESTRELUME_DEV_BUILD)
+  find_program(KESTRELUME_PYTHON NAMES python3 HINTS /usr/bin REQUIRED)
+  execute_process(COMMAND ${KESTRELUME_PYTHON} ${CMAKE_SOURCE_DIR}/tools/trusted_keys.py
+      --check-release "${KESTRELUME_TRUSTED_KEYS}"
+    OUTPUT_VARIABLE kestrelume_key_problems RESULT_VARIABLE kestrelume_key_result)
+  if(NOT kestrelume_key_result EQUAL 0)
+    message(FATAL_ERROR "${kestrelume_key_problems}")
+  endif()
+endif()
+
 list(GET KESTRELUME_TRUSTED_KEYS 0 KESTRELUME_TRUSTED_KEY_1)
 list(GET KESTRELUME_TRUSTED_KEYS 1 KESTRELUME_TRUSTED_KEY_2)

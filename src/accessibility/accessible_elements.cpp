@@ -1,5 +1,6 @@
 #include "accessibility/accessible_elements.h"
 
+#include "base/decimal_text.h"
 #include "ui/failure_screen.h"
 #include "ui/screen_text.h"
 
@@ -28,7 +29,7 @@ AccessibleElement Clickable(ElementRole role, std::wstring name, const RectF& bo
 
 }  // namespace
 
-std::wstring PercentText(int percent) { return std::to_wstring(percent) + L"%"; }
+std::wstring PercentText(int percent) { return DecimalText(static_cast<uint64_t>(percent < 0 ? 0 : percent)) + L"%"; }
 
 std::vector<AccessibleElement> AccessibleElementsFor(const Progress& progress,
                                                      const ScreenLayout& layout) {

@@ -9,6 +9,7 @@
 
 #include "accessibility/accessibility.h"
 #include "accessibility/uia_patterns.h"
+#include "base/decimal_text.h"
 #include "system/system_functions.h"
 
 namespace kestrelume {
@@ -221,7 +222,7 @@ class UiaElementProvider final : public IRawElementProviderSimple,
         SetInt(out, ControlTypeOf(e.role));
         break;
       case uia::kAutomationIdProperty:
-        return SetText(out, L"element-" + std::to_wstring(index_));
+        return SetText(out, L"element-" + DecimalText(static_cast<uint64_t>(index_)));
       case uia::kIsKeyboardFocusableProperty:
         SetBool(out, IsClickable(e));
         break;

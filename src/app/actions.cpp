@@ -8,6 +8,7 @@
 #include "app/outcome.h"
 #include "app/window.h"
 #include "manifest/attribution.h"
+#include "ui/failure_screen.h"
 
 namespace kestrelume {
 namespace {
@@ -84,11 +85,12 @@ void App::LaunchSetup() {
     ReportOutcome(*this, L"launched");
     return;
   }
-  ReportOutcome(*this, L"blocked");
   // Only the window's copy changes; the worker's record stays at Opening.
   shown_progress.phase = Phase::Failed;
   shown_progress.failure = Failure::Blocked;
   Layout();
+  // The caption names this screen too (taskbar, Alt+Tab, screen readers).
+  SetWindowTextW(handle, FailureScreenFor(Failure::Blocked).title.c_str());
   InvalidateRect(handle, nullptr, FALSE);
   ReportOutcome(*this, OutcomeToken(Failure::Blocked));
 }

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <string>
 
+#include "app/startup_step.h"
 #include "manifest/attribution.h"
 #include "net/http_session.h"
 #include "base/function_ref.h"
@@ -50,6 +51,7 @@ struct LaunchOptions {
   std::wstring snapshot_dir;
   std::wstring outcome_path;
   bool high_contrast = false;  // act as if the system's high contrast were on
+  StartupFault startup_fault;
 };
 
 struct App {
@@ -61,6 +63,7 @@ struct App {
   std::wstring work_dir;
   std::wstring snapshot_dir;
   std::wstring outcome_path;
+  StartupFault startup_fault;  // development builds' test hook
   Attribution attribution;
   std::atomic<HWND> window{nullptr};
   uint32_t dpi = 96;

@@ -21,6 +21,24 @@ constexpr std::wstring_view kOutcomeFileOption = L"--outcome-file";
 // Wine cannot switch its high-contrast setting on; the colours still come
 // from the system.
 constexpr std::wstring_view kHighContrastOption = L"--high-contrast";
+// "drawing:2": that start-up step fails on its first two attempts.
+constexpr std::wstring_view kFailStartupStepOption = L"--fail-startup-step";
+
+StartupFault ParseStartupFault(std::wstring_view value) {
+  StartupFault fault;
+  const size_t colon = value.find(L':');
+  const std::wstring_view name = value.substr(0, colon);
+  fault.step = name == L"drawing" ? StartupStep::Drawing
+               : name == L"text"  ? StartupStep::Text
+               : name == L"window" ? StartupStep::Window
+                                   : StartupStep::None;
+  if (colon == std::wstring_view::npos) return fault;
+  for (const wchar_t digit : value.substr(colon + 1)) {
+    if (digit < L'0' || digit > L'9' || fault.count > 1000) return {};
+    fault.count = fault.count * 10 + static_cast<uint32_t>(digit - L'0');
+  }
+  return fault;
+}
 #endif
 constexpr DWORD kModulePathUnits = 520;
 
@@ -54,6 +72,9 @@ LaunchOptions ApplyCommandLine(LaunchOptions options, const std::vector<std::wst
       index += 2;
     } else if (option == kHighContrastOption) {
       options.high_contrast = value == L"on";
+      index += 2;
+    } else if (option == kFailStartupStepOption) {
+      options.startup_fault = ParseStartupFault(value);
       index += 2;
 #endif
     } else {

@@ -16,7 +16,8 @@ LaunchOptions DefaultLaunchOptions();
 
 // Applies "--manifest-url" and "--work-dir" from `args` (element 0 is the
 // program and is never looked at); development builds also take
-// "--snapshot-dir", "--outcome-file" and "--high-contrast on". Options match exactly, case-sensitively,
+// "--snapshot-dir", "--outcome-file", "--high-contrast on" and
+// "--fail-startup-step STEP:COUNT" (STEP drawing, text or window). Options match exactly, case-sensitively,
 // and always take the next argument as their value.
 LaunchOptions ApplyCommandLine(LaunchOptions options, const std::vector<std::wstring_view>& args);
 

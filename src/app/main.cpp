@@ -50,6 +50,7 @@ int Run(HINSTANCE instance) {
   app.snapshot_dir = std::move(options.snapshot_dir);
   app.outcome_path = std::move(options.outcome_path);
   app.renderer.force_high_contrast = options.high_contrast;
+  app.startup_fault = options.startup_fault;
   app.http.Open();  // a session that cannot open shows later as Offline
   app.attribution = ParseAttribution(FileNameOfPath(ModulePath()));
   app.work_dir = WorkDirOrDefault(std::move(app.work_dir));

@@ -28,20 +28,57 @@ HWND FindWindowFor(uint64_t key) {
 }
 
 void BringToFront(HWND window) {
-  if (IsIconic(window)) ShowWindow(window, SW_RESTORE);
+  // Asynchronous: a first installer whose window thread is busy or hung
+  // must not hold this start up.
+  if (IsIconic(window)) ShowWindowAsync(window, SW_RESTORE);
   // Allowed: this process was just started by the user and may still set
   // the foreground window.
   SetForegroundWindow(window);
 }
 
-}  // namespace
+// Without a mutex to wait on, a window marked for the folder is the one
+// sign of a first installer. `holder_seen`: a mutex of the name exists that
+// this process may not wait on, so one is there even before its window
+// shows; it is waited for up to kClaimWaitMs and then left the folder.
+bool ClaimByWindow(uint64_t key, bool holder_seen) {
+  const ULONGLONG deadline = GetTickCount64() + (holder_seen ? kClaimWaitMs : 0);
+  for (;;) {
+    if (HWND other = FindWindowFor(key)) {
+      BringToFront(other);
+      return false;
+    }
+    if (GetTickCount64() >= deadline) return !holder_seen;
+    Sleep(kPollMs);
+  }
+}
 
-uint64_t WorkFolderKey(const std::wstring& work_dir) {
+// The folder as Windows resolves it: relative to the current folder, with
+// ".", ".." and doubled separators gone, and without a "\\?\" prefix.
+std::wstring FullFolderPath(const std::wstring& work_dir) {
   std::wstring folder = work_dir;
   for (wchar_t& c : folder) {
     if (c == L'/') c = L'\\';
   }
-  while (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+  if (folder.starts_with(L"\\\\?\\UNC\\")) {
+    folder.erase(2, 6);
+  } else if (folder.starts_with(L"\\\\?\\")) {
+    folder.erase(0, 4);
+  }
+  const DWORD needed = GetFullPathNameW(folder.c_str(), 0, nullptr, nullptr);
+  if (needed != 0) {
+    std::wstring full(needed, L'\0');
+    const DWORD length = GetFullPathNameW(folder.c_str(), needed, full.data(), nullptr);
+    if (length != 0 && length < needed) folder = full.substr(0, length);
+  }
+  // Trailing separators go, but a root keeps its own ("C:\" is not "C:").
+  while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+  return folder;
+}
+
+}  // namespace
+
+uint64_t WorkFolderKey(const std::wstring& work_dir) {
+  std::wstring folder = FullFolderPath(work_dir);
   if (!folder.empty()) CharUpperBuffW(folder.data(), static_cast<DWORD>(folder.size()));
   // FNV-1a over the UTF-16 units: a name, not a secret.
   uint64_t hash = 0xcbf29ce484222325ull;
@@ -64,8 +101,15 @@ WorkFolderClaim::~WorkFolderClaim() { Release(); }
 bool WorkFolderClaim::Claim(const std::wstring& work_dir) {
   Release();
   const uint64_t key = WorkFolderKey(work_dir);
-  mutex_.reset(CreateMutexW(nullptr, FALSE, WorkFolderMutexName(key).c_str()));
-  if (!mutex_) return true;
+  const std::wstring name = WorkFolderMutexName(key);
+  mutex_.reset(CreateMutexW(nullptr, FALSE, name.c_str()));
+  // Access denied: the mutex exists, made by an installer with rights this
+  // one lacks (started "as administrator"). Waiting needs SYNCHRONIZE only;
+  // a mutex held through such a handle cannot be released, and is
+  // abandoned when the handle closes, which the next start takes as free.
+  const bool denied = !mutex_ && GetLastError() == ERROR_ACCESS_DENIED;
+  if (denied) mutex_.reset(OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()));
+  if (!mutex_) return ClaimByWindow(key, denied);
   const ULONGLONG deadline = GetTickCount64() + kClaimWaitMs;
   for (;;) {
     const DWORD waited = WaitForSingleObject(mutex_.get(), kPollMs);
@@ -74,7 +118,10 @@ bool WorkFolderClaim::Claim(const std::wstring& work_dir) {
       held_ = true;
       return true;
     }
-    if (waited != WAIT_TIMEOUT) return true;  // no coordination to be had
+    if (waited != WAIT_TIMEOUT) {  // no coordination to be had
+      mutex_.reset();
+      return ClaimByWindow(key, false);
+    }
     // A holder with a window is running (or still coming up): it is the
     // installer for this folder. Without one it is closing, and ends soon.
     if (HWND other = FindWindowFor(key)) {

@@ -16,8 +16,9 @@
 
 namespace kestrelume {
 
-// The same for every spelling of one folder that Windows treats as equal:
-// case, "/" for "\", trailing separators. Never 0. Value in, value out.
+// The same for every spelling of one folder: the full path as Windows
+// resolves it (relative to the current folder, ".", "..", doubled or
+// trailing separators, a "\\?\" prefix), in any letter case. Never 0.
 uint64_t WorkFolderKey(const std::wstring& work_dir);
 // "Local\KestrelumeInstaller-" and the key in hex: per session, per folder.
 std::wstring WorkFolderMutexName(uint64_t key);
@@ -31,11 +32,14 @@ class WorkFolderClaim {
 
   // True: this process may run on the folder. That is so when no other
   // installer holds it, when one that held it ended within the wait (it was
-  // closing), or when no mutex could be made at all (nothing to coordinate
-  // with). False: another installer holds the folder; its window, if it has
-  // one yet, has been asked to come to the front, and the caller ends with
-  // exit code 0 without a window or a transfer. Waits at most about
-  // kClaimWaitMs for a holder that shows no window.
+  // closing), or when there is no mutex to wait on and no window marked for
+  // the folder (nothing to coordinate with). A mutex this process may not
+  // fully open (the first installer has other rights) is waited on with
+  // SYNCHRONIZE alone, or, where even that is refused, its holder's window
+  // is looked for. False: another installer holds the folder; its window, if
+  // it has one yet, has been asked (without waiting) to come to the front,
+  // and the caller ends with exit code 0 without a window or a transfer.
+  // Waits at most about kClaimWaitMs for a holder that shows no window.
   bool Claim(const std::wstring& work_dir);
   // Releases the mutex if held; the destructor does too.
   void Release();

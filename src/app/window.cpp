@@ -62,23 +62,45 @@ void StyleFrame(HWND window) {
 // device creation instead of before them.
 struct TextResourcesJob {
   Renderer& renderer;
+  const StartupFault& fault;
   bool made = false;
-  void Run() { made = renderer.CreateTextResources(); }
+  void Run() {
+    made = RetryStartupStep(StartupStep::Text, fault, [this] { return renderer.CreateTextResources(); });
+  }
 };
+
+// Never a silent end: the user learns what could not be set up.
+int StartupFailed(App& app, StartupStep step) {
+  app.window.store(nullptr);
+  // A window destroyed on the way posted WM_QUIT, which would end the
+  // message box's own loop at once.
+  MSG quit;
+  PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+  ReportStartupFailure(step);
+  return 1;
+}
 
 }  // namespace
 
 int RunWindow(App& app, HINSTANCE instance) {
-  TextResourcesJob text{app.renderer};
+  TextResourcesJob text{app.renderer, app.startup_fault};
   Thread text_thread;  // declared after the job: it joins before the job goes
   if (!text_thread.Start<&TextResourcesJob::Run>(text)) text.Run();
-  if (!app.renderer.CreateDrawingResources(app.animations_enabled)) return 1;
+  if (!RetryStartupStep(StartupStep::Drawing, app.startup_fault,
+                        [&] { return app.renderer.CreateDrawingResources(app.animations_enabled); })) {
+    return StartupFailed(app, StartupStep::Drawing);
+  }
   RegisterWindowClass(instance);
   POINT mouse{0, 0};
   GetCursorPos(&mouse);
-  HWND window = CreateWindowExW(0, kClassName, kWindowTitle, kWindowStyle, mouse.x, mouse.y, 100,
-                                100, nullptr, nullptr, instance, &app);
-  if (!window) return 1;
+  HWND window = nullptr;
+  if (!RetryStartupStep(StartupStep::Window, app.startup_fault, [&] {
+        window = CreateWindowExW(0, kClassName, kWindowTitle, kWindowStyle, mouse.x, mouse.y, 100,
+                                 100, nullptr, nullptr, instance, &app);
+        return window != nullptr;
+      })) {
+    return StartupFailed(app, StartupStep::Window);
+  }
   // Findable by a second start for the same folder from now on, even while
   // still hidden: it then comes to the front instead of running again.
   MarkWorkFolderWindow(window, app.work_dir);
@@ -92,8 +114,7 @@ int RunWindow(App& app, HINSTANCE instance) {
   if (!text.made) {
     // Never shown: the same end as when nothing could be made at all.
     DestroyWindow(window);
-    app.window.store(nullptr);
-    return 1;
+    return StartupFailed(app, StartupStep::Text);
   }
   PrepareFirstFrame(app, GetTickCount64());
   CreateAccessibility(app);

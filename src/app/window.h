@@ -14,7 +14,8 @@ inline constexpr UINT kCloseAfterLaunchMs = 1600;
 // Entered by the main routine once App is built: drawing resources, the
 // window, the first run and the message loop. Returns 0 when the message
 // loop ran and ended, 1 when the drawing resources or the window could not
-// be created (no window and no worker then).
+// be created even after a few attempts (no window and no worker then; a
+// message box has said which).
 int RunWindow(App& app, HINSTANCE instance);
 
 // Main thread, before the window is first shown: what its first frame,

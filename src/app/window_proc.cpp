@@ -225,6 +225,8 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wparam, LPARAM lpa
       } else if (wparam == CLOSE_TIMER) {
         KillTimer(window, CLOSE_TIMER);
         DestroyWindow(window);
+      } else if (wparam == DEVICE_TIMER) {
+        app->renderer.RetryDevice(window);
       }
       return 0;
     case WM_APP_PROGRESS:

@@ -36,7 +36,17 @@ bool ImportPublicKey(BCRYPT_ALG_HANDLE provider, const std::vector<uint8_t>& key
 
 }  // namespace
 
-TrustedKeys BuiltInTrustedKeys() { return {KESTRELUME_TRUSTED_KEY_1, KESTRELUME_TRUSTED_KEY_2}; }
+// Both keys in one marked string, so that the publishing tools can read which
+// keys an installer trusts from its bytes alone.
+constexpr char kTrustedKeyRecord[] =
+    KESTRELUME_TRUSTED_KEY_MARKER KESTRELUME_TRUSTED_KEY_1 ";" KESTRELUME_TRUSTED_KEY_2;
+
+TrustedKeys BuiltInTrustedKeys() {
+  const std::string_view record(kTrustedKeyRecord, sizeof kTrustedKeyRecord - 1);
+  const size_t first = sizeof KESTRELUME_TRUSTED_KEY_MARKER - 1;
+  const size_t length = (record.size() - first - 1) / 2;
+  return {record.substr(first, length), record.substr(first + length + 1, length)};
+}
 
 bool VerifyWithKey(std::string_view manifest, std::string_view signature_text, std::string_view key_hex) {
   std::vector<uint8_t> key;

@@ -17,6 +17,9 @@ namespace kestrelume {
 // all-zero key is an empty slot and verifies nothing.
 using TrustedKeys = std::array<std::string_view, 2>;
 
+// The keys built into this program, key 1 first. In the program's bytes they
+// follow this marker as "<key1>;<key2>".
+#define KESTRELUME_TRUSTED_KEY_MARKER "KestrelumeTrustedKeys:"
 // The keys built into this program, key 1 first.
 TrustedKeys BuiltInTrustedKeys();
 

@@ -34,12 +34,15 @@ bool ReadValue(JsonCursor& cursor, const std::string& key, std::string& value, M
 
 }  // namespace
 
-bool ParseManifest(std::string_view text, Manifest& manifest) {
+bool ParseManifest(std::string_view text, Manifest& manifest) { return ParseManifest(text, manifest, nullptr); }
+
+bool ParseManifest(std::string_view text, Manifest& manifest, std::string* rejected_member) {
   JsonCursor cursor(text, text.starts_with(kByteOrderMark) ? kByteOrderMark.size() : 0);
   Manifest working;
   std::string key;
   std::string value;
   bool reject = false;
+  std::string first_rejected;
 
   cursor.SkipWhitespace();
   if (!cursor.At('{')) return false;
@@ -56,7 +59,9 @@ bool ParseManifest(std::string_view text, Manifest& manifest) {
       cursor.Advance();
       cursor.SkipWhitespace();
       if (cursor.AtEnd()) return false;
+      const bool rejected_before = reject;
       if (!ReadValue(cursor, key, value, working, reject)) return false;
+      if (reject && !rejected_before && rejected_member) first_rejected = key;
       cursor.SkipWhitespace();
       if (cursor.At(',')) {
         cursor.Advance();
@@ -68,7 +73,11 @@ bool ParseManifest(std::string_view text, Manifest& manifest) {
     }
   }
   cursor.SkipWhitespace();
-  if (!cursor.AtEnd() || reject) return false;
+  if (!cursor.AtEnd()) return false;
+  if (reject) {
+    if (rejected_member) *rejected_member = std::move(first_rejected);
+    return false;
+  }
   manifest = std::move(working);
   return true;
 }

@@ -35,6 +35,7 @@
 
 #include "integrity/sha256.h"
 #include "net/async_request.h"
+#include "net/proxy.h"
 #include "net/winhttp_handle.h"
 #include "base/function_ref.h"
 #include "base/unique_handle.h"
@@ -51,9 +52,14 @@ enum class TransferResult : uint32_t {
   DigestMismatch = 4,
   FileError = 5,
   Cancelled = 6,
+  LoginRequired = 7,  // 401, or a 407 that the user's Windows logon did not answer
 };
 
 inline constexpr wchar_t kUserAgent[] = L"KestrelumeInstaller/1";
+
+// An asynchronous session set up for transfers (callback, timeouts, TLS
+// versions), or null.
+HINTERNET OpenTransferSession(DWORD access_type, const wchar_t* proxy, const wchar_t* bypass);
 
 class HttpSession {
  public:
@@ -104,8 +110,9 @@ class HttpSession {
   // Opens a GET request for an allowed address, with `call` as its context,
   // or yields null. The host WinHttpCrackUrl finds must be the host the
   // address rule judged (HostOf, compared in lower case), else nothing is
-  // connected: an address the two read differently (a bracketed IPv6 literal
-  // among them) yields null. The connection, when one was opened, is handed
+  // connected. A bracketed IPv6 literal, which the crack may cut short, is
+  // connected as the rule read it, with the rule's port. The request goes
+  // through the session of the proxy the address resolves to. The connection, when one was opened, is handed
   // to the caller even if no request comes of it; the caller declares it
   // before the request, so that the request is closed first.
   UniqueInternet OpenRequest(std::string_view address, UniqueInternet& connection,
@@ -122,7 +129,9 @@ class HttpSession {
   // target is judged by the address rule and the cracked-host check
   // (OpenRequest) before anything connects to it, https never leads to
   // plain http, and a chain longer than kMaxRedirects ends. A refused
-  // target is a NetworkError. Ok whatever the final status.
+  // target is a NetworkError. A login asked for (401, 407) is answered with
+  // the user's Windows logon where net/proxy_auth.h allows, else the answer
+  // is LoginRequired. Ok whatever the final status otherwise.
   TransferResult Ask(std::string_view address, const wchar_t* headers, AsyncRequest& call,
                      Answer& answer);
   // Waits for the step that `started` (false: it failed at once) began on
@@ -167,6 +176,7 @@ class HttpSession {
   TransferResult Transfer(std::string_view address, DownloadState& state);
 
   UniqueInternet handle;
+  ProxySessions proxies;  // sessions for the proxies that requests resolve to
   std::atomic<bool> cancelled{false};
   UniqueKernelHandle cancel_event;  // manual reset; signalled while `cancelled`
 };

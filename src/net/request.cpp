@@ -1,5 +1,6 @@
 #include "manifest/address.h"
 #include "net/http_session.h"
+#include "net/proxy_auth.h"
 #include "net/stall_watchdog.h"
 #include "base/utf.h"
 
@@ -81,9 +82,25 @@ UniqueInternet HttpSession::OpenRequest(std::string_view address, UniqueInternet
   // The rule judged one host; WinHTTP reads the address by its own rules
   // (user information, for one, ends only at the first "/"). Whatever they
   // disagree on, no connection goes to a host the rule did not see.
-  if (RuleSpelling({host, parts.dwHostNameLength}) != HostOf(address).host) return UniqueInternet();
+  const HostInfo judged = HostOf(address);
+  std::wstring server(host, parts.dwHostNameLength);
+  INTERNET_PORT port = parts.nPort;
+  if (judged.host.starts_with('[')) {
+    // An IPv6 literal: the crack may end the host at its first ":" (Wine's
+    // does, and loses the port). The connection goes to the literal and the
+    // port the rule read.
+    server = Utf8ToWide(judged.host);
+    port = judged.port != 0 ? judged.port
+           : judged.https   ? INTERNET_DEFAULT_HTTPS_PORT
+                            : INTERNET_DEFAULT_HTTP_PORT;
+  } else if (RuleSpelling(server) != judged.host) {
+    return UniqueInternet();
+  }
 
-  connection.reset(System().WinHttpConnect(handle.get(), host, parts.nPort, 0));
+  // Through the session of the proxy this address resolves to, if any.
+  HINTERNET session = proxies.For(wide, handle.get(), &OpenTransferSession);
+  if (!session) return UniqueInternet();
+  connection.reset(System().WinHttpConnect(session, server.c_str(), port, 0));
   if (!connection) return UniqueInternet();
 
   const std::wstring object = std::wstring(path, parts.dwUrlPathLength) +
@@ -126,27 +143,33 @@ TransferResult HttpSession::Ask(std::string_view address, const wchar_t* headers
     answer.request = OpenRequest(current, answer.connection, call);
     if (!answer.request) return TransferResult::NetworkError;
     const HINTERNET opened = answer.request.get();
-    TransferResult result = Await(
-        call, System().WinHttpSendRequest(opened, headers, headers ? static_cast<DWORD>(-1) : 0,
-                                          WINHTTP_NO_REQUEST_DATA, 0, 0,
-                                          reinterpret_cast<DWORD_PTR>(&call)));
-    if (result != TransferResult::Ok) return result;
-    result = Await(call, System().WinHttpReceiveResponse(opened, nullptr));
-    if (result != TransferResult::Ok) return result;
-    answer.status = 0;
-    DWORD length = sizeof answer.status;
-    System().WinHttpQueryHeaders(opened, kStatusCodeNumber, WINHTTP_HEADER_NAME_BY_INDEX,
-                                 &answer.status, &length, WINHTTP_NO_HEADER_INDEX);
+    for (bool logon_sent = false;; logon_sent = true) {
+      TransferResult result = Await(
+          call, System().WinHttpSendRequest(opened, headers, headers ? static_cast<DWORD>(-1) : 0,
+                                            WINHTTP_NO_REQUEST_DATA, 0, 0,
+                                            reinterpret_cast<DWORD_PTR>(&call)));
+      if (result != TransferResult::Ok) return result;
+      result = Await(call, System().WinHttpReceiveResponse(opened, nullptr));
+      if (result != TransferResult::Ok) return result;
+      answer.status = 0;
+      DWORD length = sizeof answer.status;
+      System().WinHttpQueryHeaders(opened, kStatusCodeNumber, WINHTTP_HEADER_NAME_BY_INDEX,
+                                   &answer.status, &length, WINHTTP_NO_HEADER_INDEX);
+      if (answer.status != 401 && answer.status != 407) break;
+      // Sent again once at most: OfferLogon refuses a request that had it.
+      if (!OfferLogon(opened, answer.status, logon_sent)) return TransferResult::LoginRequired;
+    }
     if (!IsRedirect(answer.status)) return TransferResult::Ok;
     if (redirects == kMaxRedirects) return TransferResult::NetworkError;
     wchar_t location[kLocationUnits];
-    length = sizeof location;
+    DWORD length = sizeof location;
     if (!System().WinHttpQueryHeaders(opened, kQueryLocation, WINHTTP_HEADER_NAME_BY_INDEX,
                                       location, &length, WINHTTP_NO_HEADER_INDEX)) {
       return TransferResult::NetworkError;
     }
     current = RedirectTarget(current, WideToUtf8({location, length / sizeof(wchar_t)}));
   }
+}
 }
 
 TransferResult HttpSession::ReadPiece(HINTERNET opened, AsyncRequest& call, ReadPace& pace,

@@ -11,18 +11,33 @@ constexpr DWORD kTls12 = 0x800;              // WINHTTP_FLAG_SECURE_PROTOCOL_TLS
 constexpr DWORD kTls13 = 0x2000;             // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
 constexpr int kTimeoutMs = 20000;
 
-HINTERNET OpenWinHttp(DWORD access_type) {
-  return System().WinHttpOpen(kUserAgent, access_type, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS,
-                              WINHTTP_FLAG_ASYNC);
-}
-
 constexpr DWORD kCallbackEvents = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES;
 
 }  // namespace
 
+HINTERNET OpenTransferSession(DWORD access_type, const wchar_t* proxy, const wchar_t* bypass) {
+  UniqueInternet opened(System().WinHttpOpen(kUserAgent, access_type, proxy, bypass, WINHTTP_FLAG_ASYNC));
+  if (!opened) return nullptr;
+  // Every step's end arrives through the callback; without it none would.
+  if (System().WinHttpSetStatusCallback(opened.get(), &AsyncRequest::OnStatus, kCallbackEvents, 0) ==
+      WINHTTP_INVALID_STATUS_CALLBACK) {
+    return nullptr;
+  }
+
+  System().WinHttpSetTimeouts(opened.get(), kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
+  DWORD protocols = kTls12 | kTls13;
+  if (!System().WinHttpSetOption(opened.get(), kSecureProtocols, &protocols, sizeof protocols)) {
+    // Windows without TLS 1.3 refuses the pair; never fall back below 1.2.
+    protocols = kTls12;
+    System().WinHttpSetOption(opened.get(), kSecureProtocols, &protocols, sizeof protocols);
+  }
+  return opened.release();
+}
+
 HttpSession::~HttpSession() { Close(); }
 
 void HttpSession::Open() {
+  proxies.Close();
   handle.reset();
   cancelled.exchange(false);
   if (!cancel_event) cancel_event.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
@@ -32,26 +47,17 @@ void HttpSession::Open() {
   if (!System().Has(SystemLibrary::WinHttp) || !cancel_event) return;
 
   // Automatic proxy discovery exists only on Windows 8.1 and later.
-  handle.reset(OpenWinHttp(kAutomaticProxy));
-  if (!handle) handle.reset(OpenWinHttp(WINHTTP_ACCESS_TYPE_DEFAULT_PROXY));
-  if (!handle) return;
-  // Every step's end arrives through the callback; without it none would.
-  if (System().WinHttpSetStatusCallback(handle.get(), &AsyncRequest::OnStatus, kCallbackEvents, 0) ==
-      WINHTTP_INVALID_STATUS_CALLBACK) {
-    handle.reset();
-    return;
-  }
-
-  System().WinHttpSetTimeouts(handle.get(), kTimeoutMs, kTimeoutMs, kTimeoutMs, kTimeoutMs);
-  DWORD protocols = kTls12 | kTls13;
-  if (!System().WinHttpSetOption(handle.get(), kSecureProtocols, &protocols, sizeof protocols)) {
-    // Windows without TLS 1.3 refuses the pair; never fall back below 1.2.
-    protocols = kTls12;
-    System().WinHttpSetOption(handle.get(), kSecureProtocols, &protocols, sizeof protocols);
+  handle.reset(OpenTransferSession(kAutomaticProxy, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS));
+  if (!handle) {
+    handle.reset(OpenTransferSession(WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
+                                     WINHTTP_NO_PROXY_BYPASS));
   }
 }
 
-void HttpSession::Close() { handle.reset(); }
+void HttpSession::Close() {
+  proxies.Close();
+  handle.reset();
+}
 
 void HttpSession::Cancel() {
   // No handle is touched here: the worker, woken by the event, closes its

@@ -43,6 +43,11 @@ using D2D1CreateFactoryFunction = HRESULT(WINAPI*)(D2D1_FACTORY_TYPE, REFIID, co
   X(WinHttp, WinHttpQueryDataAvailable,      decltype(&::WinHttpQueryDataAvailable))                \
   X(WinHttp, WinHttpSetStatusCallback,       decltype(&::WinHttpSetStatusCallback))                 \
   X(WinHttp, WinHttpCloseHandle,             decltype(&::WinHttpCloseHandle))                       \
+  X(WinHttp, WinHttpGetIEProxyConfigForCurrentUser, decltype(&::WinHttpGetIEProxyConfigForCurrentUser)) \
+  X(WinHttp, WinHttpGetProxyForUrl,          decltype(&::WinHttpGetProxyForUrl))                    \
+  X(WinHttp, WinHttpGetDefaultProxyConfiguration, decltype(&::WinHttpGetDefaultProxyConfiguration)) \
+  X(WinHttp, WinHttpQueryAuthSchemes,        decltype(&::WinHttpQueryAuthSchemes))                  \
+  X(WinHttp, WinHttpSetCredentials,          decltype(&::WinHttpSetCredentials))                    \
   X(Bcrypt,  BCryptOpenAlgorithmProvider,    decltype(&::BCryptOpenAlgorithmProvider))              \
   X(Bcrypt,  BCryptCloseAlgorithmProvider,   decltype(&::BCryptCloseAlgorithmProvider))             \
   X(Bcrypt,  BCryptCreateHash,               decltype(&::BCryptCreateHash))                         \

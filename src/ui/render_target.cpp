@@ -27,6 +27,8 @@ bool Renderer::EnsureRenderTarget(HWND window, uint32_t dpi) {
 
 void Renderer::PaintWindow(const App& app) {
   HWND window = app.window.load();
+  // Paused after losses in a row: DEVICE_TIMER brings the next try.
+  if (device_paused) return;
   if (!EnsureRenderTarget(window, app.dpi)) return;
   render_target->BeginDraw();
   Paint(app, render_target.Get(), logo_bitmap.Get());
@@ -34,13 +36,28 @@ void Renderer::PaintWindow(const App& app) {
 }
 
 void Renderer::EndFrame(HWND window, HRESULT drawn) {
-  if (drawn == static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
-    logo_bitmap.Reset();
-    render_target.Reset();
-    // The lost frame never reached the screen; a still screen would
-    // otherwise wait for something else to repaint it.
-    InvalidateRect(window, nullptr, FALSE);
+  if (drawn != static_cast<HRESULT>(D2DERR_RECREATE_TARGET)) {
+    lost_in_a_row = 0;
+    return;
   }
+  logo_bitmap.Reset();
+  render_target.Reset();
+  // The lost frame never reached the screen; a still screen would otherwise
+  // wait for something else to repaint it. A device that cannot be made
+  // again would make that a busy loop, so after a few losses the next try
+  // waits for the timer.
+  if (++lost_in_a_row < kLostFramesBeforePause) {
+    InvalidateRect(window, nullptr, FALSE);
+  } else {
+    device_paused = true;
+    SetTimer(window, DEVICE_TIMER, kDeviceRetryMs, nullptr);
+  }
+}
+
+void Renderer::RetryDevice(HWND window) {
+  KillTimer(window, DEVICE_TIMER);
+  device_paused = false;
+  InvalidateRect(window, nullptr, FALSE);
 }
 
 void Renderer::ResizeRenderTarget(HWND window, uint32_t dpi) {

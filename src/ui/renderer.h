@@ -27,6 +27,13 @@ namespace kestrelume {
 
 struct App;
 
+// A device lost frame after frame (one that cannot be made again): after
+// kLostFramesBeforePause losses in a row the window stops asking for paints
+// and tries again when DEVICE_TIMER fires, kDeviceRetryMs later.
+inline constexpr UINT_PTR DEVICE_TIMER = 3;
+inline constexpr uint32_t kLostFramesBeforePause = 3;
+inline constexpr UINT kDeviceRetryMs = 500;
+
 struct Renderer {
   template <typename T>
   using ComPtr = Microsoft::WRL::ComPtr<T>;
@@ -89,8 +96,14 @@ struct Renderer {
   // The end of PaintWindow, given what EndDraw returned: a device loss
   // (D2DERR_RECREATE_TARGET) drops the render target and the logo and
   // invalidates the window, so that the next paint comes and makes them
-  // again. Any other result changes nothing.
+  // again; from the kLostFramesBeforePause-th loss in a row it sets
+  // DEVICE_TIMER instead, and paints draw nothing until RetryDevice. Any
+  // other result ends the run of losses.
   void EndFrame(HWND window, HRESULT drawn);
+  // DEVICE_TIMER: ends the pause and asks for a paint, which tries once.
+  void RetryDevice(HWND window);
+  uint32_t lost_in_a_row = 0;
+  bool device_paused = false;
   // WM_SIZE and WM_DPICHANGED (after the new dpi is stored): keeps the frame
   // at 320 x 340 DIPs. Does nothing while there is no render target.
   void ResizeRenderTarget(HWND window, uint32_t dpi);

@@ -14,6 +14,7 @@ namespace kestrelume {
 namespace {
 
 constexpr DWORD kReadChunk = 65536;
+constexpr DWORD kReopenStepMs = 50;
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
@@ -49,6 +50,33 @@ bool FolderIsThere(const std::wstring& folder, DWORD create_error) {
   const DWORD attributes = GetFileAttributesW(folder.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return create_error == ERROR_ALREADY_EXISTS;
   return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Opened before it is read, and kept: what is checked is what stays.
+UniqueFile OpenForCheck(const std::wstring& path) {
+  return UniqueFile(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Exactly `size` bytes with digest `sha256`, read from the start of `file`.
+bool HoldsBytes(HANDLE file, uint64_t size, std::string_view sha256) {
+  LARGE_INTEGER actual{};
+  if (!GetFileSizeEx(file, &actual) || static_cast<uint64_t>(actual.QuadPart) != size) {
+    return false;
+  }
+  Sha256 digest;
+  auto buffer = std::make_unique<uint8_t[]>(kReadChunk);  // zero-filled
+  uint64_t total = 0;
+  for (;;) {
+    DWORD read = 0;
+    // A read error part-way must not pass for a short file that hashes right.
+    if (!ReadFile(file, buffer.get(), kReadChunk, &read, nullptr)) return false;
+    if (read == 0) break;
+    digest.Update(buffer.get(), read);
+    total += read;
+  }
+  const std::string computed = digest.Finish();
+  return total == size && !computed.empty() && computed == sha256;
 }
 
 }  // namespace
@@ -99,28 +127,24 @@ bool IsCachedSetupValid(const std::wstring& path, uint64_t size, std::string_vie
 }
 
 UniqueFile OpenVerifiedSetup(const std::wstring& path, uint64_t size, std::string_view sha256) {
-  // Opened before it is read, and kept: what is checked is what stays.
-  UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!file) return {};
-  LARGE_INTEGER actual{};
-  if (!GetFileSizeEx(file.get(), &actual) || static_cast<uint64_t>(actual.QuadPart) != size) {
-    return {};
-  }
-  Sha256 digest;
-  auto buffer = std::make_unique<uint8_t[]>(kReadChunk);  // zero-filled
-  uint64_t total = 0;
-  for (;;) {
-    DWORD read = 0;
-    // A read error part-way must not pass for a short file that hashes right.
-    if (!ReadFile(file.get(), buffer.get(), kReadChunk, &read, nullptr)) return {};
-    if (read == 0) break;
-    digest.Update(buffer.get(), read);
-    total += read;
-  }
-  const std::string computed = digest.Finish();
-  if (total != size || computed.empty() || computed != sha256) return {};
+  UniqueFile file = OpenForCheck(path);
+  if (!file || !HoldsBytes(file.get(), size, sha256)) return {};
   return file;
+}
+
+SetupCheck ReopenVerifiedSetup(const std::wstring& path, uint64_t size, std::string_view sha256,
+                               DWORD patience_ms, UniqueFile& verified) {
+  verified.reset();
+  const ULONGLONG deadline = GetTickCount64() + patience_ms;
+  UniqueFile file = OpenForCheck(path);
+  while (!file && GetTickCount64() < deadline) {
+    Sleep(kReopenStepMs);
+    file = OpenForCheck(path);
+  }
+  if (!file) return SetupCheck::CannotOpen;
+  if (!HoldsBytes(file.get(), size, sha256)) return SetupCheck::Mismatch;
+  verified = std::move(file);
+  return SetupCheck::Verified;
 }
 
 }  // namespace kestrelume

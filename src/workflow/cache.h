@@ -35,4 +35,15 @@ bool IsCachedSetupValid(const std::wstring& path, uint64_t size, std::string_vie
 // that was checked. An empty handle when the check fails.
 UniqueFile OpenVerifiedSetup(const std::wstring& path, uint64_t size, std::string_view sha256);
 
+enum class SetupCheck : uint32_t {
+  Verified = 0,    // `verified` holds the file, opened as OpenVerifiedSetup opens it
+  CannotOpen = 1,  // never opened within the patience: a file problem
+  Mismatch = 2,    // opened, but not the bytes that were checked
+};
+// The re-open of a download just moved into place. Something else (a
+// scanner, a backup agent) may hold a fresh file for a moment, so an open
+// that fails is tried again every 50 ms until `patience_ms` has passed.
+SetupCheck ReopenVerifiedSetup(const std::wstring& path, uint64_t size, std::string_view sha256,
+                               DWORD patience_ms, UniqueFile& verified);
+
 }  // namespace kestrelume

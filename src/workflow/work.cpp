@@ -19,6 +19,9 @@ namespace {
 
 constexpr uint64_t kManifestLimit = 65536;
 constexpr uint64_t kSignatureLimit = 4096;
+// How long a fresh download may be held by someone else (a scanner) before
+// it counts as unopenable. Closing the window waits for it at most this long.
+constexpr DWORD kReopenPatienceMs = 1500;
 
 // What a finished transfer means for the run: go on, end silently
 // (cancelled), or fail with `failure`.
@@ -31,7 +34,10 @@ struct Outcome {
 Outcome FromFetch(TransferResult result) {
   switch (result) {
     case TransferResult::Ok: return {true, false, Failure::None};
-    case TransferResult::NetworkError: return {false, false, Failure::Offline};
+    // A login the installer cannot give is the network's doing, not the
+    // release's: the offline installer is the way on.
+    case TransferResult::NetworkError:
+    case TransferResult::LoginRequired: return {false, false, Failure::Offline};
     case TransferResult::Cancelled: return {false, true, Failure::None};
     default: return {false, false, Failure::Verify};
   }
@@ -40,7 +46,8 @@ Outcome FromFetch(TransferResult result) {
 Outcome FromDownload(TransferResult result) {
   switch (result) {
     case TransferResult::Ok: return {true, false, Failure::None};
-    case TransferResult::NetworkError: return {false, false, Failure::Offline};
+    case TransferResult::NetworkError:
+    case TransferResult::LoginRequired: return {false, false, Failure::Offline};
     case TransferResult::FileError: return {false, false, Failure::Disk};
     case TransferResult::Cancelled: return {false, true, Failure::None};
     default: return {false, false, Failure::Verify};  // HttpError, TooLarge, DigestMismatch
@@ -117,7 +124,8 @@ void App::Work() {
   };
   TransferResult downloaded = http.Download(DownloadAddress(manifest.url), setup_path,
                                             manifest.size, manifest.sha256, on_bytes);
-  if ((downloaded == TransferResult::NetworkError || downloaded == TransferResult::HttpError) &&
+  if ((downloaded == TransferResult::NetworkError || downloaded == TransferResult::HttpError ||
+       downloaded == TransferResult::LoginRequired) &&
       !manifest.mirror.empty()) {
     // The mirror is fetched exactly as the manifest names it: no marker. It
     // resumes what the first address left (the same digest names the same
@@ -126,10 +134,18 @@ void App::Work() {
   }
   if (const Outcome o = FromDownload(downloaded); !o.proceed) return finish(o);
   // Checked once more through the handle that is kept: the file may have
-  // been changed between its move into place and this open.
-  UniqueFile verified = OpenVerifiedSetup(setup_path, manifest.size, manifest.sha256);
-  if (!verified) return fail(Failure::Verify);
-  hand_over(std::move(verified));
+  // been changed between its move into place and this open. A file that
+  // cannot be opened at all is a file problem, not a failed check.
+  UniqueFile verified;
+  switch (ReopenVerifiedSetup(setup_path, manifest.size, manifest.sha256, kReopenPatienceMs,
+                              verified)) {
+    case SetupCheck::Verified: return hand_over(std::move(verified));
+    case SetupCheck::CannotOpen:
+      // A window closed during the wait ends the run without a change.
+      if (!http.IsCancelled()) fail(Failure::Disk);
+      return;
+    default: return fail(Failure::Verify);
+  }
 }
 
 }  // namespace kestrelume

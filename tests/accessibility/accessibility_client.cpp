@@ -11,10 +11,13 @@
 
 #include <windows.h>
 #include <oleacc.h>
-#include <uiautomationcore.h>
 
 #include <cstdio>
 #include <string>
+
+#include "tools/windows_kit/assistive_client.h"
+
+using namespace kestrelume::kit;
 
 namespace {
 
@@ -49,19 +52,6 @@ IAccessible* Client() {
   return client;
 }
 
-VARIANT Child(LONG id) {
-  VARIANT v;
-  v.vt = VT_I4;
-  v.lVal = id;
-  return v;
-}
-
-std::wstring Take(BSTR text) {
-  std::wstring s = text ? text : L"";
-  SysFreeString(text);
-  return s;
-}
-
 void Tree() {
   std::wstring line = L"tree";
   if (IAccessible* client = Client()) {
@@ -70,12 +60,12 @@ void Tree() {
     for (LONG i = 1; i <= count; ++i) {
       BSTR name = nullptr, value = nullptr;
       VARIANT role{}, state{};
-      client->get_accName(Child(i), &name);
-      client->get_accValue(Child(i), &value);
-      client->get_accRole(Child(i), &role);
-      client->get_accState(Child(i), &state);
-      line += L" | " + std::to_wstring(role.lVal) + L" " + Take(name);
-      if (value) line += L" = " + Take(value);
+      client->get_accName(MsaaChild(i), &name);
+      client->get_accValue(MsaaChild(i), &value);
+      client->get_accRole(MsaaChild(i), &role);
+      client->get_accState(MsaaChild(i), &state);
+      line += L" | " + std::to_wstring(role.lVal) + L" " + TakeText(name);
+      if (value) line += L" = " + TakeText(value);
       line += L" [" + std::to_wstring(state.lVal) + L"]";
     }
     client->Release();
@@ -100,9 +90,9 @@ void Do(const std::wstring& wanted) {
     client->get_accChildCount(&count);
     for (LONG i = 1; i <= count; ++i) {
       BSTR name = nullptr;
-      client->get_accName(Child(i), &name);
-      if (Take(name) == wanted) {
-        result = client->accDoDefaultAction(Child(i));
+      client->get_accName(MsaaChild(i), &name);
+      if (TakeText(name) == wanted) {
+        result = client->accDoDefaultAction(MsaaChild(i));
         break;
       }
     }
@@ -113,69 +103,17 @@ void Do(const std::wstring& wanted) {
   Print(line);
 }
 
-// The flat UI Automation client calls, which are what Wine 8 offers.
-DECLARE_HANDLE(HUIANODE);
-struct UiaCondition { int type; };  // 0: ConditionType_True
-struct UiaCacheRequest {
-  UiaCondition* view;
-  int scope;  // TreeScope_Element
-  PROPERTYID* properties;
-  int property_count;
-  PATTERNID* patterns;
-  int pattern_count;
-  int mode;  // AutomationElementMode_Full
-};
-using NodeFromHandle = HRESULT(WINAPI*)(HWND, HUIANODE*);
-using GetPropertyValue = HRESULT(WINAPI*)(HUIANODE, PROPERTYID, VARIANT*);
-using Navigate = HRESULT(WINAPI*)(HUIANODE, int, UiaCondition*, UiaCacheRequest*, SAFEARRAY**, BSTR*);
-using NodeFromVariant = HRESULT(WINAPI*)(VARIANT*, HUIANODE*);
-using NodeRelease = BOOL(WINAPI*)(HUIANODE);
-
 void Uia() {
-  HMODULE core = LoadLibraryW(L"uiautomationcore.dll");
-  auto from_handle = reinterpret_cast<NodeFromHandle>(GetProcAddress(core, "UiaNodeFromHandle"));
-  auto property = reinterpret_cast<GetPropertyValue>(GetProcAddress(core, "UiaGetPropertyValue"));
-  auto navigate = reinterpret_cast<Navigate>(GetProcAddress(core, "UiaNavigate"));
-  auto from_variant = reinterpret_cast<NodeFromVariant>(GetProcAddress(core, "UiaHUiaNodeFromVariant"));
-  auto release = reinterpret_cast<NodeRelease>(GetProcAddress(core, "UiaNodeRelease"));
+  static const FlatUia uia;
   std::wstring line = L"uia";
-  HUIANODE node = nullptr;
-  if (from_handle && property && navigate && from_variant && release &&
-      SUCCEEDED(from_handle(target, &node))) {
-    UiaCondition all{0};
-    UiaCacheRequest request{&all, 1, nullptr, 0, nullptr, 0, 1};
-    int direction = 3;  // NavigateDirection_FirstChild, then NextSibling
-    for (int guard = 0; guard < 20 && node; ++guard) {
-      SAFEARRAY* data = nullptr;
-      BSTR structure = nullptr;
-      HUIANODE next = nullptr;
-      if (SUCCEEDED(navigate(node, direction, &all, &request, &data, &structure)) && data) {
-        LONG at[2] = {0, 0};
-        VARIANT v;
-        VariantInit(&v);
-        if (SUCCEEDED(SafeArrayGetElement(data, at, &v))) from_variant(&v, &next);
-        VariantClear(&v);
-        SafeArrayDestroy(data);
-      }
-      SysFreeString(structure);
-      release(node);
-      node = next;
-      direction = 1;
-      if (!node) break;
-      VARIANT name, type, live;
-      VariantInit(&name);
-      VariantInit(&type);
-      VariantInit(&live);
-      property(node, 30005, &name);
-      property(node, 30003, &type);
-      property(node, 30135, &live);
-      line += L" | " + std::wstring(name.vt == VT_BSTR ? name.bstrVal : L"?") + L" : " +
-              std::to_wstring(type.vt == VT_I4 ? type.lVal : -1) + L" : " +
-              std::to_wstring(live.vt == VT_I4 ? live.lVal : -1);
-      VariantClear(&name);
-    }
-    if (node) release(node);
-  }
+  uia.ForEachChild(target, [&](HUIANODE node) {
+    Variant type, live;
+    uia.Property(node, kUiaControlTypeProperty, type);
+    uia.Property(node, kUiaLiveSettingProperty, live);
+    line += L" | " + uia.Name(node) + L" : " + std::to_wstring(type.Long(-1)) + L" : " +
+            std::to_wstring(live.Long(-1));
+    return true;
+  });
   Print(line);
 }
 

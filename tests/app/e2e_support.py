@@ -6,6 +6,7 @@ real X input through xdotool. CTest passes the paths in the environment:
 
     KESTRELUME_INSTALLER     the installer executable
     KESTRELUME_FAKE_SETUP    the stand-in setup program
+    KESTRELUME_FIRST_INSTALLER  a stand-in first installer with other rights
     KESTRELUME_BUILD_DIR     the build folder (private prefixes are made there)
     KESTRELUME_WINEPREFIX    the build's Wine prefix, copied for each test module
     KESTRELUME_WEBSITE_HOST  the product website host the build was made with
@@ -29,6 +30,8 @@ SOURCE_DIR = os.environ.get(
 BUILD_DIR = os.environ.get("KESTRELUME_BUILD_DIR", os.path.join(SOURCE_DIR, "build", "dev"))
 INSTALLER = os.environ.get("KESTRELUME_INSTALLER", os.path.join(BUILD_DIR, "KestrelumeInstaller.exe"))
 FAKE_SETUP = os.environ.get("KESTRELUME_FAKE_SETUP", os.path.join(BUILD_DIR, "fake_setup.exe"))
+FIRST_INSTALLER = os.environ.get("KESTRELUME_FIRST_INSTALLER",
+                                 os.path.join(BUILD_DIR, "first_installer.exe"))
 BUILD_PREFIX = os.environ.get("KESTRELUME_WINEPREFIX", os.path.join(BUILD_DIR, "wineprefix"))
 WEBSITE_HOST = os.environ.get("KESTRELUME_WEBSITE_HOST", "kestrelume.com")
 TOOLS = os.path.join(SOURCE_DIR, "tools")
@@ -107,7 +110,10 @@ class WinePrefix:
                 if os.path.exists(source):
                     shutil.copyfile(source, os.path.join(self.path, name + ".copy"))
                     os.replace(os.path.join(self.path, name + ".copy"), os.path.join(self.path, name))
-            self._tool("--ensure-server")
+            # Held until close(): a server that ended after a minute idle
+            # (while another class's prefix was in use, say) would leave the
+            # next test to start the prefix's whole session from cold.
+            self._tool("--hold-server")
             # No window manager runs on the test display. A managed window
             # would make Wine wait up to 2 s for one to withdraw it whenever
             # it closes, which is no part of the installer's own timing.
@@ -118,7 +124,7 @@ class WinePrefix:
                 # process had when it started (Wine 8 uses the setting as it
                 # is): start the session again so that the monitor has it too.
                 self._tool("--stop")
-                self._tool("--ensure-server")
+                self._tool("--hold-server")
         except BaseException:
             self.close()
             raise

@@ -258,16 +258,26 @@ class InstallTest(e2e.ServerTest):
         self.assertEqual((code, token), (0, "launched"))
         self.assertEqual(markers(downloads), [])
 
-    def test_without_direct2d_or_directwrite_it_ends_at_once_and_asks_nothing(self):
-        # Nothing could be drawn: no window is shown, so no run starts. Wine's
-        # d2d1 does not need dwrite, so each can go missing alone.
+    def test_without_direct2d_or_directwrite_it_says_so_and_asks_the_server_nothing(self):
+        # Nothing could be drawn: no window is shown, so no run starts; a
+        # message box says what could not be set up. Wine's d2d1 does not need
+        # dwrite, so each can go missing alone.
         self.server.publish(e2e.FAKE_SETUP, version="1.4.2")
         for library in ("d2d1", "dwrite"):
             with self.subTest(library=library):
-                code, token = self.run_installer(os.path.join(self.folder, "work-" + library),
-                                                 WINEDLLOVERRIDES="mscoree,mshtml=;%s=d" % library)
-                self.assertEqual((code, token), (1, None))
+                work = os.path.join(self.folder, "work-" + library)
+                args = ["--manifest-url", self.manifest_url(), "--work-dir", windows_path(work)]
+                with e2e.Installer(PREFIX, args, self.folder, trace="trace+msgbox",
+                                   WINEDLLOVERRIDES="mscoree,mshtml=;%s=d" % library) as run:
+                    box = e2e.find_window(e2e.WINDOW_TITLE, run)
+                    # Wine's message box traces its text as it opens.
+                    e2e.wait_for(lambda: run.count_in_stderr("could not start"), 10,
+                                 what="the message box's text")
+                    self.assertEqual(run.count_in_stderr("its drawing (Direct2D)"), 1)
+                    e2e.WindowPoint(box).key("Return")
+                    self.assertEqual(run.wait(10), 1)
                 self.assertEqual(self.server.requests(), [])
+                self.assertFalse(os.path.exists(work))
 
 
 # DLLs dropped beside the installer, as a web page can drop them into a

@@ -290,21 +290,24 @@ class SecondStartTest(e2e.ServerTest):
         shared = os.path.join(self.folder, "shared")
         other = os.path.join(self.folder, "other")
 
-        def start(name, work):
+        def start(name, work, spelling=None):
             record = os.path.join(self.folder, name + ".record")
             outcome = os.path.join(self.folder, name + ".outcome")
-            args = ["--manifest-url", self.manifest_url(), "--work-dir", windows_path(work),
-                    "--outcome-file", windows_path(outcome)]
+            args = ["--manifest-url", self.manifest_url(), "--work-dir",
+                    spelling or windows_path(work), "--outcome-file", windows_path(outcome)]
             run = e2e.Installer(PREFIX, args, self.folder,
                                 KESTRELUME_FAKE_SETUP_RECORD=windows_path(record))
             self.addCleanup(run.kill)
             return run, record, outcome
 
         # Two pairs at once: one folder twice, and two folders of their own.
+        # The second start spells the shared folder another way: through its
+        # neighbour and "..", with doubled and trailing separators.
         first = start("first", shared)
         third = start("third", other)
         time.sleep(0.3)
-        second = start("second", shared)
+        second = start("second", shared,
+                       windows_path(other) + "\\..\\\\" + os.path.basename(shared) + "\\")
         fourth = start("fourth", os.path.join(self.folder, "fourth"))
 
         # Whichever of the pair claimed the folder first runs; the other gives
@@ -327,6 +330,35 @@ class SecondStartTest(e2e.ServerTest):
         self.assertEqual(len(self.downloads()), 3)
         self.assertEqual(len(self.manifest_requests()), 3)
         self.assertEqual(os.listdir(shared), ["KestrelumeSetup-1.4.2.exe"])
+
+    def test_a_first_start_with_other_rights_keeps_the_folder(self):
+        # The first installer was started "as administrator": its mutex lets
+        # this start wait on it and no more. The second start, however it
+        # spells the folder, leaves it to the first: no window, no request,
+        # no file of its own.
+        self.server.publish(e2e.FAKE_SETUP, version="1.4.2")
+        for case, spelling in (("same spelling", lambda w: windows_path(w)),
+                               ("another spelling", lambda w: windows_path(w).upper() + "\\.\\")):
+            with self.subTest(case):
+                work = os.path.join(self.folder, case.replace(" ", "-"))
+                os.makedirs(work)
+                ready = os.path.join(self.folder, case + ".ready")
+                first = e2e.Installer(PREFIX, [windows_path(work), windows_path(ready)],
+                                      self.folder, exe=e2e.FIRST_INSTALLER)
+                self.addCleanup(first.kill)
+                e2e.wait_for(lambda: os.path.exists(ready) or not first.running(), 20,
+                             what="the first installer")
+                self.assertTrue(first.running(), "the stand-in first installer ended")
+                outcome = os.path.join(self.folder, case + ".outcome")
+                args = ["--manifest-url", self.manifest_url(), "--work-dir", spelling(work),
+                        "--outcome-file", windows_path(outcome)]
+                with e2e.Installer(PREFIX, args, self.folder) as second:
+                    self.assertEqual(second.wait(20), 0)
+                self.assertIsNone(e2e.read_text(outcome))
+                self.assertEqual(os.listdir(work), [])
+                self.assertTrue(first.running())
+                first.kill()
+        self.assertEqual(self.server.requests(), [])
 
 
 if __name__ == "__main__":

@@ -6,11 +6,13 @@
 #include <d2d1.h>
 
 #include <string>
+#include <vector>
 
 #include "../workflow/scratch_folder.h"
 #include "app/app.h"
 #include "app/window.h"
 #include "ui/animation.h"
+#include "ui/renderer.h"
 
 namespace kestrelume {
 namespace {
@@ -110,6 +112,49 @@ TEST(WindowProc, ARefusedSetupIsStartedOnceWhateverProgressMessagesAreStillQueue
   EXPECT_EQ(starts, 1);
 }
 
+// The outcome path as a named pipe with a few instances waiting: every
+// report of the window opens it afresh and so lands in an instance of its
+// own, where a file would keep only the last word.
+TEST(WindowProc, ARefusedStartNamesTheBlockedScreenInItsCaptionAndReportsItOnce) {
+  ScratchFolder folder;
+  const std::wstring setup = folder / L"KestrelumeSetup-1.4.2.exe";
+  ASSERT_TRUE(WriteBytes(setup, "This is text, not a Windows program.\n"));
+  const std::wstring pipe_name =
+      L"\\\\.\\pipe\\kestrelume-outcome-" + std::to_wstring(GetCurrentProcessId());
+  constexpr int kInstances = 3;
+  HANDLE instances[kInstances];
+  for (HANDLE& instance : instances) {
+    // Not waiting: an instance nobody opened reads as nothing at once.
+    instance = CreateNamedPipeW(pipe_name.c_str(), PIPE_ACCESS_INBOUND, PIPE_TYPE_BYTE | PIPE_NOWAIT,
+                                kInstances, 0, 4096, 0, nullptr);
+    ASSERT_NE(instance, INVALID_HANDLE_VALUE);
+  }
+  App app;
+  app.outcome_path = pipe_name;
+  ProgramWindow window(app, 320, 340);
+  ASSERT_NE(window.handle(), nullptr);
+  app.UpdateProgress([&setup](Progress& p) {
+    p.phase = Phase::Opening;
+    p.setup_path = setup;
+  });
+  MSG message;
+  while (PeekMessageW(&message, window.handle(), WM_APP_PROGRESS, WM_APP_PROGRESS, PM_REMOVE)) {
+    DispatchMessageW(&message);
+  }
+  EXPECT_EQ(app.shown_progress.failure, Failure::Blocked);
+  wchar_t caption[64] = {};
+  GetWindowTextW(window.handle(), caption, 64);
+  EXPECT_STREQ(caption, L"Setup blocked");
+  std::vector<std::string> words;
+  for (HANDLE instance : instances) {
+    char word[64];
+    DWORD got = 0;
+    if (ReadFile(instance, word, sizeof word, &got, nullptr) && got > 0) words.emplace_back(word, got);
+    CloseHandle(instance);
+  }
+  EXPECT_EQ(words, std::vector<std::string>{"blocked"});
+}
+
 TEST(WindowProc, ADpiChangeRepaintsTheWholeWindowWhetherItShrinksGrowsOrOnlyMoves) {
   App app;
   app.dpi = 120;
@@ -138,13 +183,17 @@ TEST(WindowProc, ADpiChangeRepaintsTheWholeWindowWhetherItShrinksGrowsOrOnlyMove
   }
 }
 
+// What the window's paints need, made as the program makes them.
+bool MakeDrawingResources(App& app) {
+  bool animations = true;
+  return app.renderer.CreateDrawingResources(animations) && app.renderer.CreateTextResources();
+}
+
 TEST(WindowProc, ALostDeviceDropsTheTargetAndAsksForTheNextPaint) {
   ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
   {
     App app;
-    bool animations = true;
-    ASSERT_TRUE(app.renderer.CreateDrawingResources(animations));
-    ASSERT_TRUE(app.renderer.CreateTextResources());
+    ASSERT_TRUE(MakeDrawingResources(app));
     ProgramWindow window(app, 320, 340);
     ASSERT_NE(window.handle(), nullptr);
     ASSERT_TRUE(app.renderer.EnsureRenderTarget(window.handle(), app.dpi));
@@ -164,6 +213,72 @@ TEST(WindowProc, ALostDeviceDropsTheTargetAndAsksForTheNextPaint) {
     // That paint makes a new target.
     window.Paint();
     EXPECT_TRUE(app.renderer.render_target);
+  }
+  CoUninitialize();
+}
+
+// A device that cannot be made again must not turn painting into a busy
+// loop: a few losses in a row, then one try per DEVICE_TIMER, while the
+// window still takes its keys.
+TEST(WindowProc, ADeviceLostFrameAfterFrameIsTriedAgainOnATimerNotAtOnce) {
+  ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+  {
+    App app;
+    ASSERT_TRUE(MakeDrawingResources(app));
+    ProgramWindow window(app, 320, 340);
+    ASSERT_NE(window.handle(), nullptr);
+
+    // Runs the window's messages for `ms`; true when a paint came due in
+    // that time (the paint itself is left waiting).
+    auto paint_due_within = [&](DWORD ms) {
+      const ULONGLONG until = GetTickCount64() + ms;
+      while (GetTickCount64() < until) {
+        if (window.WholeClientAreaInvalid()) return true;
+        MSG message;
+        while (PeekMessageW(&message, window.handle(), WM_TIMER, WM_TIMER, PM_REMOVE)) {
+          if (message.wParam == DEVICE_TIMER) DispatchMessageW(&message);
+        }
+        Sleep(10);
+      }
+      return window.WholeClientAreaInvalid();
+    };
+    const HRESULT lost = static_cast<HRESULT>(D2DERR_RECREATE_TARGET);
+    struct Step {
+      HRESULT drawn;
+      bool paint_at_once;  // the window asks for the next paint straight away
+    };
+    const Step steps[] = {
+        // Losses in a row: the first ones are retried at once...
+        {lost, true},
+        {lost, true},
+        // ...then only on the timer, and each further loss waits again.
+        {lost, false},
+        {lost, false},
+        // A frame that reaches the screen ends the run of losses.
+        {S_OK, false},
+        {lost, true},
+    };
+    static_assert(kLostFramesBeforePause == 3, "the steps above count three losses");
+    int n = 0;
+    for (const Step& step : steps) {
+      ++n;
+      // A paint whose frame is lost: the target is made, then the device goes.
+      ValidateRect(window.handle(), nullptr);
+      ASSERT_TRUE(app.renderer.EnsureRenderTarget(window.handle(), app.dpi)) << n;
+      app.renderer.EndFrame(window.handle(), step.drawn);
+      EXPECT_EQ(window.WholeClientAreaInvalid(), step.paint_at_once) << "step " << n;
+      if (step.drawn == S_OK || step.paint_at_once) continue;
+      // Nothing until the timer; then one paint, which tries again.
+      EXPECT_FALSE(paint_due_within(kDeviceRetryMs / 2)) << "step " << n;
+      EXPECT_TRUE(paint_due_within(kDeviceRetryMs + 1000)) << "step " << n;
+    }
+    // Paused or not, Escape still cancels and closes the window.
+    ValidateRect(window.handle(), nullptr);
+    app.renderer.EndFrame(window.handle(), lost);
+    app.renderer.EndFrame(window.handle(), lost);
+    app.renderer.EndFrame(window.handle(), lost);
+    SendMessageW(window.handle(), WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_FALSE(IsWindow(window.handle()));
   }
   CoUninitialize();
 }

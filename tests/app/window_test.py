@@ -46,8 +46,9 @@ class WindowTest(e2e.ServerTest):
         e2e.park_mouse()
         self.work = os.path.join(self.folder, "work")
 
-    def start(self, manifest_url=None, exe=e2e.INSTALLER, trace=None, **env):
+    def start(self, manifest_url=None, exe=e2e.INSTALLER, trace=None, extra_args=(), **env):
         args = ["--manifest-url", manifest_url or self.manifest_url(), "--work-dir", windows_path(self.work)]
+        args += list(extra_args)
         run = e2e.Installer(self.prefix or PREFIX, args, self.folder, exe=exe, trace=trace, **env)
         self.addCleanup(run.kill)
         return run
@@ -149,12 +150,50 @@ class HighDpiTest(WindowTest):
         self.assertEqual(os.listdir(self.work), [os.path.basename(final) + ".part"])
 
 
+class StartupTest(WindowTest):
+    """Start-up steps that Windows refuses for a moment are tried again; one
+    that it keeps refusing is named in a message box, never a silent exit."""
+
+    def test_refused_start_up_steps_are_tried_again_and_a_lasting_refusal_is_told(self):
+        cases = [  # step, refusals (4 attempts in all), what the message names or None
+            ("drawing", 3, None),
+            ("text", 3, None),
+            ("window", 3, None),
+            ("drawing", 4, "its drawing (Direct2D)"),
+            ("text", 4, "its text and fonts (DirectWrite)"),
+            ("window", 4, "its window."),
+        ]
+        for step, refusals, named in cases:
+            with self.subTest(step=step, refusals=refusals):
+                run = self.start(manifest_url=closed_port_url(), trace="trace+msgbox",
+                                 extra_args=["--fail-startup-step", "%s:%d" % (step, refusals)])
+                window = e2e.find_window(e2e.WINDOW_TITLE, run)
+                said = lambda: run.count_in_stderr("The installer could not start")
+                if named is None:
+                    self.assert_centred(window, 320, 340)
+                    e2e.find_window(e2e.OFFLINE_TITLE, run)
+                    e2e.WindowPoint(window).key("Escape")
+                    self.assertEqual(run.wait(10), 0)
+                    self.assertEqual(said(), 0)
+                    continue
+                # Wine's message box traces its text as it opens.
+                e2e.wait_for(said, 10, what="the message box's text")
+                self.assertEqual(run.count_in_stderr(named), 1)
+                self.assertNotEqual((e2e.geometry(window)["WIDTH"], e2e.geometry(window)["HEIGHT"]),
+                                    (320, 340), "the installer's own window was shown")
+                e2e.screenshot(window, os.path.join(self.folder, "startup-%s.png" % step))
+                e2e.WindowPoint(window).key("Return")
+                self.assertEqual(run.wait(10), 1)
+
+
 class KeyTest(WindowTest):
 
     def test_enter_on_the_checking_screen_does_nothing_and_escape_cancels(self):
         self.hold_checking()
         run = self.start()
         window = e2e.find_window(e2e.WINDOW_TITLE, run)
+        # The fetch may start a moment after the window shows on a busy machine.
+        e2e.wait_for(self.server.requests, 10, what="the manifest request")
         point = e2e.WindowPoint(window)
         point.key("Return")
         time.sleep(1.0)
@@ -316,8 +355,9 @@ class RepaintTest(WindowTest):
         before, during = self.frames_while_idle(run)
         print("\nblocked screen: %d frames up to it, %d in %.0f s after it settled"
               % (before, during, self.MEASURE_S))
-        # The window keeps its caption on this screen; its buttons show it.
         point, secondary, primary = self.failure_buttons(window, "blocked")
+        # Taskbar, Alt+Tab and screen readers name the screen shown.
+        self.assertEqual(e2e.find_window(e2e.BLOCKED_TITLE, run, timeout=5), window)
         self.assertTrue(run.running())
         self.assertGreater(before, 20)
         self.assertEqual(during, 0)

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The release preset must refuse to configure without two well-formed keys and
-# with either development key, and must accept two real keys.
+# The release preset must refuse to configure without two well-formed keys,
+# with either development key, with a key that is no P-256 point, with the
+# same key twice and with an empty (all-zero) slot, and must accept two real
+# keys.
 set -u
 source_dir=$(cd "$(dirname "$0")/../.." && pwd)
 scratch=$(mktemp -d)
@@ -40,6 +42,13 @@ expect_refusal "development key 2" "is a development key" "$real_a;$dev_2"
 expect_refusal "short key" "has 127 hex characters" "${real_a:1};$real_b"
 expect_refusal "upper-case key" "is not lower-case hex" "${real_a^^};$real_b"
 expect_refusal "only empty slots" "only empty" "$zero;$zero"
+expect_refusal "empty second slot" "entry 2 is an all-zero (empty) slot" "$real_a;$zero"
+expect_refusal "empty first slot" "entry 1 is an all-zero (empty) slot" "$zero;$real_b"
+expect_refusal "same key twice" "both entries are the same key" "$real_a;$real_a"
+# A real key with its last digit changed: well-formed hex, but off the curve.
+off_curve=${real_b:0:127}$(printf '%x' $(( (0x${real_b:127:1} + 1) % 16 )))
+expect_refusal "no P-256 point" "entry 2 is not a point on P-256" "$real_a;$off_curve"
+expect_refusal "x beyond the field" "entry 1 is not a point on P-256" "$(printf 'f%.0s' $(seq 128));$real_b"
 
 flags="$scratch/build/src/base/CMakeFiles/kestrelume_base.dir/flags.make"
 if output=$(configure "$real_a;$real_b") && grep -q "KESTRELUME_TRUSTED_KEY_1=.*$real_a" "$flags" &&

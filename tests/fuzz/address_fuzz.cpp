@@ -9,7 +9,9 @@
 
 namespace {
 
-bool IsLoopback(const std::string& host) { return host == "127.0.0.1" || host == "localhost"; }
+bool IsLoopback(const std::string& host) {
+  return host == "127.0.0.1" || host == "localhost" || host == "[::1]";
+}
 
 }  // namespace
 
@@ -18,8 +20,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const kestrelume::HostInfo info = kestrelume::HostOf(address);
   const bool allowed = kestrelume::IsAllowedAddress(address);
 
-  // A host never carries what ends an authority, a port or user information.
-  FUZZ_CHECK(info.host.find_first_of("/?#@:") == std::string::npos);
+  // A host never carries what ends an authority, a port or user information;
+  // a ":" only inside a bracketed literal, which is the whole host.
+  FUZZ_CHECK(info.host.find_first_of("/?#@") == std::string::npos);
+  const bool bracketed = info.host.starts_with('[');
+  if (bracketed) {
+    FUZZ_CHECK(info.host.size() > 3 && info.host.back() == ']' &&
+               info.host.find_first_of("[]", 1) == info.host.size() - 1);
+  } else {
+    FUZZ_CHECK(info.host.find_first_of(":[]") == std::string::npos);
+  }
   for (const char c : info.host) FUZZ_CHECK(c < 'A' || c > 'Z');
   if (allowed) FUZZ_CHECK(!info.host.empty() && (info.https || IsLoopback(info.host)));
   // WinHTTP takes everything before an "@" up to the first "/" for user

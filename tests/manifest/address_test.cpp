@@ -15,17 +15,44 @@ TEST(Address, HostOfLowerCasesTheHostAndDropsPortAndPath) {
     std::string address;
     std::string host;
     bool https;
+    uint16_t port = 0;
   };
   const Case cases[] = {
       {"https://Download.Example.COM/a/B.exe", "download.example.com", true},
       {"HTTPS://Example.com", "example.com", true},
-      {"hTTp://LocalHost:8080/x", "localhost", false},
-      {"https://example.com:443/x", "example.com", true},
+      {"hTTp://LocalHost:8080/x", "localhost", false, 8080},
+      {"https://example.com:443/x", "example.com", true, 443},
       {"https://example.com?q=1", "example.com", true},
       {"https://example.com#frag", "example.com", true},
       {"https://example.com:/x", "example.com", true},
       {"http://127.0.0.1", "127.0.0.1", false},
-      {"https://[::1]:8443/x", "[", true},
+      {"https://[::1]:8443/x", "[::1]", true, 8443},
+      // Bracketed literals keep their brackets; the port comes after "]".
+      {"https://[2001:DB8::1]/x", "[2001:db8::1]", true},
+      {"https://[2001:db8::1]", "[2001:db8::1]", true},
+      {"https://[2001:db8::1]:443?q=1", "[2001:db8::1]", true, 443},
+      {"https://[2001:db8::1]#f", "[2001:db8::1]", true},
+      {"https://[::ffff:192.0.2.1]:8443/x", "[::ffff:192.0.2.1]", true, 8443},
+      {"http://[::1]:8080/x", "[::1]", false, 8080},
+      {"https://192.0.2.1:8443/x", "192.0.2.1", true, 8443},
+      {"https://Example.COM./x", "example.com.", true},
+      // A bracket that does not close one literal names no host.
+      {"https://[2001:db8::1/x", "", true},
+      {"https://[2001:db8::1", "", true},
+      {"https://[2001:db8::1]x/", "", true},
+      {"https://[2001:db8::1]]/", "", true},
+      {"https://[]/", "", true},
+      {"https://[fe80::1%25eth0]/", "", true},
+      {"https://[example.com]/", "", true},
+      {"https://example[::1]/", "", true},
+      {"https://example.com]/", "", true},
+      {"https://[::1]:65536/", "", true},
+      {"https://[::1]:8x/", "", true},
+      {"https://[::1]:/", "[::1]", true},
+      // A port that is no number leaves a name its host, as WinHTTP's own
+      // reading does; the request then fails on its own.
+      {"https://example.com:80:81/", "example.com", true},
+      {"https://example.com:65535/", "example.com", true, 65535},
       {"https://", "", true},
       {"https:///path", "", true},
       {"https://user@example.com/", "", true},
@@ -42,6 +69,7 @@ TEST(Address, HostOfLowerCasesTheHostAndDropsPortAndPath) {
     const HostInfo info = HostOf(c.address);
     EXPECT_EQ(info.host, c.host) << c.address;
     EXPECT_EQ(info.https, c.https) << c.address;
+    EXPECT_EQ(info.port, c.port) << c.address;
   }
   // Only ASCII letters are lowered; other bytes stay.
   EXPECT_EQ(HostOf("https://\xC3\x89XAMPLE.com/").host, "\xC3\x89xample.com");
@@ -60,6 +88,11 @@ TEST(Address, PolicyAllowsHttpsAnywhereAndPlainHttpOnlyToThisMachine) {
            "http://127.0.0.1:1/",
            "http://127.0.0.1",
            "http://127.0.0.1?x=1",
+           "http://[::1]/",
+           "http://[::1]:8080/",
+           "HTTP://[::1]:8080/x?y",
+           "https://[2001:db8::1]/x",
+           "https://[::1]:8443/",
        }) {
     EXPECT_TRUE(IsAllowedAddress(allowed)) << allowed;
   }
@@ -74,8 +107,14 @@ TEST(Address, PolicyAllowsHttpsAnywhereAndPlainHttpOnlyToThisMachine) {
            "http://127.0.0.2/",
            "http://127.0.0.1.example.com/",
            "http://localhost.example.com/",
-           "http://[::1]/",
-           "http://[::1]:8080/",
+           "http://[::2]/",
+           "http://[0:0:0:0:0:0:0:1]/",
+           "http://[::ffff:127.0.0.1]/",
+           "http://[2001:db8::1]:8080/",
+           "http://[::1/",
+           "http://[::1]x/",
+           "http://[::1]]/",
+           "https://[2001:db8::1/x",
            "http://0.0.0.0/",
            "ftp://localhost/",
            "ftp://example.com/file",
@@ -141,6 +180,8 @@ TEST(Address, DownloadAddressMarksOnlyDownloadHostAndLocalAddresses) {
       {"http://localhost:8080/Setup.exe", "http://localhost:8080/Setup.exe?via=bootstrap"},
       {"http://127.0.0.1/s.exe?x=y", "http://127.0.0.1/s.exe?x=y&via=bootstrap"},
       {"https://LocalHost/s.exe", "https://LocalHost/s.exe?via=bootstrap"},
+      {"http://[::1]:8080/s.exe", "http://[::1]:8080/s.exe?via=bootstrap"},
+      {"https://[2001:db8::1]/s.exe", "https://[2001:db8::1]/s.exe"},
       // Other hosts, including ones that merely begin or end like the download host.
       {"https://mirror.example/s.exe", "https://mirror.example/s.exe"},
       {"https://" + kHost + ".evil.example/s.exe", "https://" + kHost + ".evil.example/s.exe"},

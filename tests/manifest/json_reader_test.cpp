@@ -203,5 +203,30 @@ TEST(JsonReader, RepeatedKeysLetTheLaterValueOfTheRightKindWin) {
   EXPECT_EQ(wrong_kind.size, 9u);
 }
 
+TEST(JsonReader, NamesTheMemberWhoseValueRejectsTheDocument) {
+  struct Case {
+    std::string text;
+    bool accepted;
+    std::string member;  // "-" when none is named
+  };
+  const Case cases[] = {
+      {R"({"version": "1.0", "bootstrap_min": -1})", false, "bootstrap_min"},
+      {R"({"bootstrap_min": 1000001, "size": -5})", false, "bootstrap_min"},
+      {R"({"size": -5, "bootstrap_min": 1000001})", false, "size"},
+      {R"({"url": "x", "size": -0})", false, "size"},
+      // Malformed documents name no member: the text itself is at fault.
+      {R"({"version": "1.0",})", false, "-"},
+      {R"({"bootstrap_min": -1)", false, "-"},
+      {R"({"bootstrap_min": 1000000, "size": 3})", true, "-"},
+  };
+  for (const Case& c : cases) {
+    Manifest m = Sentinel();
+    std::string member = "-";
+    EXPECT_EQ(ParseManifest(c.text, m, &member), c.accepted) << c.text;
+    EXPECT_EQ(member, c.member) << c.text;
+    if (!c.accepted) ExpectSame(m, Sentinel());
+  }
+}
+
 }  // namespace
 }  // namespace kestrelume

@@ -24,6 +24,16 @@ DEV_KEY_1 = os.path.join(ROOT, "tests", "keys", "dev-signing-key-1.pem")
 MANIFEST_PATH = "/update/stable.json"
 
 
+def _read_port(port_file):
+    """The port the server wrote, or None while it has written none."""
+    try:
+        with open(port_file) as f:
+            text = f.read().strip()
+    except FileNotFoundError:
+        return None
+    return int(text) if text else None
+
+
 class ReleaseServer:
     def __init__(self, idle_timeout=600):
         self.folder = tempfile.mkdtemp(prefix="kestrelume-release-")
@@ -32,11 +42,13 @@ class ReleaseServer:
             ["/usr/bin/python3", SERVER, port_file, "--idle-timeout", str(idle_timeout)],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 20
-        while not (os.path.exists(port_file) and open(port_file).read().strip()):
+        while not _read_port(port_file):
             if time.monotonic() > deadline or self.process.poll() is not None:
+                self.process.kill()
+                self.process.wait(5)
                 raise RuntimeError("test server did not start")
             time.sleep(0.05)
-        self.port = int(open(port_file).read().strip())
+        self.port = _read_port(port_file)
 
     def __enter__(self):
         return self
@@ -85,7 +97,8 @@ class ReleaseServer:
         delay_ms slow the download down. tamper changes the manifest after signing.
         Returns the manifest as a dict.
         """
-        data = open(setup_file, "rb").read()
+        with open(setup_file, "rb") as f:
+            data = f.read()
         setup_path = "/releases/KestrelumeSetup-%s.exe" % version
         manifest = {
             "version": version,

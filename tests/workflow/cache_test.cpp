@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "integrity/sha256.h"
@@ -264,6 +265,68 @@ TEST(OpenVerifiedSetup, HoldsTheCheckedFileAgainstDeletingOverwritingAndReplacin
   }
   // Released: the file is an ordinary file again.
   EXPECT_TRUE(DeleteFileW(path.c_str()));
+}
+
+// What another program (a scanner, a backup agent) may do to a fresh
+// download for a moment, and what the re-open after the download then says.
+TEST(ReopenVerifiedSetup, WaitsBrieflyForAHeldFileAndTellsUnopenableFromChanged) {
+  ScratchFolder scratch;
+  const std::string bytes = Pattern(100000);
+  const std::string digest = DigestOf(bytes);
+  constexpr DWORD kPatienceMs = 1000;
+  struct Case {
+    const char* name;
+    std::string content;  // empty: no file at all
+    DWORD held_ms;        // held open without sharing that long; INFINITE: throughout
+    SetupCheck expected;
+  };
+  const Case cases[] = {
+      {"free", bytes, 0, SetupCheck::Verified},
+      {"held a moment", bytes, 300, SetupCheck::Verified},
+      {"held throughout", bytes, INFINITE, SetupCheck::CannotOpen},
+      {"gone", "", 0, SetupCheck::CannotOpen},
+      {"changed", bytes.substr(1) + "x", 0, SetupCheck::Mismatch},
+      {"changed and held a moment", bytes.substr(1) + "x", 300, SetupCheck::Mismatch},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    const std::wstring path = scratch / (L"KestrelumeSetup-" + std::to_wstring(++n) + L".exe");
+    if (!c.content.empty()) {
+      ASSERT_TRUE(WriteBytes(path, c.content)) << c.name;
+    }
+    UniqueFile holder;
+    if (c.held_ms != 0) {
+      holder.reset(CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+      ASSERT_TRUE(holder) << c.name;
+    }
+    std::thread release;
+    if (c.held_ms != 0 && c.held_ms != INFINITE) {
+      release = std::thread([&holder, &c] {
+        Sleep(c.held_ms);
+        holder.reset();
+      });
+    }
+    const ULONGLONG started = GetTickCount64();
+    UniqueFile verified;
+    EXPECT_EQ(ReopenVerifiedSetup(path, bytes.size(), digest, kPatienceMs, verified), c.expected)
+        << c.name;
+    const ULONGLONG waited = GetTickCount64() - started;
+    if (release.joinable()) release.join();
+    EXPECT_EQ(static_cast<bool>(verified), c.expected == SetupCheck::Verified) << c.name;
+    // Only an unopenable file waits out the patience, and not much longer.
+    if (c.expected == SetupCheck::CannotOpen) {
+      EXPECT_GE(waited, kPatienceMs - 50) << c.name;
+    } else if (c.held_ms == 0) {
+      EXPECT_LT(waited, kPatienceMs / 2) << c.name;
+    }
+    EXPECT_LT(waited, kPatienceMs + 500) << c.name;
+    if (verified) {
+      // Held as OpenVerifiedSetup holds it: readers only.
+      EXPECT_FALSE(DeleteFileW(path.c_str())) << c.name;
+      EXPECT_EQ(ReadBytes(path), bytes) << c.name;
+    }
+  }
 }
 
 }  // namespace

@@ -4,9 +4,11 @@
 
 #include <string_view>
 
+#include "http_status.h"
 #include "manifest/address.h"
 #include "base/unique_handle.h"
 #include "base/utf.h"
+#include "integrity/sha256.h"
 #include "workflow/cache.h"
 
 namespace kestrelume {
@@ -42,6 +44,7 @@ const char* TransferName(TransferResult result) {
     case TransferResult::DigestMismatch: return "DigestMismatch";
     case TransferResult::FileError: return "FileError";
     case TransferResult::Cancelled: return "Cancelled";
+    case TransferResult::LoginRequired: return "LoginRequired";
   }
   return "?";
 }
@@ -50,10 +53,46 @@ SourceResult FromTransfer(TransferResult result, uint64_t limit) {
   switch (result) {
     case TransferResult::Ok: return {true, ""};
     case TransferResult::NetworkError: return {false, "NetworkError: no connection, or the transfer broke off"};
-    case TransferResult::HttpError: return {false, "HttpError: the status was not 200"};
     case TransferResult::TooLarge: return {false, "TooLarge: more than " + Number(limit) + " bytes"};
+    case TransferResult::LoginRequired:
+      return {false, "LoginRequired: a proxy or the server wants a login this machine's logon did not give"};
     default: return {false, TransferName(result)};
   }
+}
+
+std::string WithStatus(std::string_view address) {
+  const unsigned status = HttpStatusOf(address);
+  return "HttpError: " + std::string(address) + " answers " +
+         (status ? "status " + Number(status) : std::string("no status (the request failed when asked again)"));
+}
+
+SourceResult FetchDocument(HttpSession& http, const std::string& address, uint64_t limit, std::string& body) {
+  const TransferResult result = http.Fetch(address, limit, body);
+  if (result == TransferResult::HttpError) return {false, WithStatus(address)};
+  return FromTransfer(result, limit);
+}
+
+constexpr uint64_t kHistoryIndexLimit = 1 << 20;
+
+// The file name the history index gives for `signature`, or empty. Names are
+// plain file names: nothing that could lead out of the history folder.
+std::string SignedName(const std::string& index, const std::string& signature) {
+  Sha256 hash;
+  hash.Update(signature.data(), signature.size());
+  const std::string wanted = hash.Finish() + " ";
+  size_t start = 0;
+  while (start < index.size()) {
+    size_t end = index.find('\n', start);
+    if (end == std::string::npos) end = index.size();
+    const std::string line = index.substr(start, end - start);
+    start = end + 1;
+    if (!line.starts_with(wanted)) continue;
+    const std::string name = line.substr(wanted.size());
+    const bool plain = !name.empty() && name.find_first_not_of(
+        "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-") == std::string::npos;
+    return plain && name.find("..") == std::string::npos ? name : std::string();
+  }
+  return {};
 }
 
 int HexDigit(char c) {
@@ -132,16 +171,11 @@ SourceResult FolderSource::ReadDocuments(std::string& manifest, std::string& sig
   return result;
 }
 
-SourceResult FolderSource::CheckSetup(const std::string& address, uint64_t size, const std::string& sha256,
-                                      bool& skipped) {
-  skipped = false;
-  const std::wstring relative = PathInFolder(address);
+SourceResult CheckSetupFile(const std::wstring& path, uint64_t size, const std::string& sha256) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  const std::wstring path = folder_ + L"\\" + relative;
-  if (relative.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
       (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    skipped = true;
-    return {true, "not in the folder"};
+    return {false, WideToUtf8(path) + " is not there"};
   }
   const uint64_t actual = static_cast<uint64_t>(data.nFileSizeHigh) << 32 | data.nFileSizeLow;
   if (actual != size) {
@@ -153,6 +187,26 @@ SourceResult FolderSource::CheckSetup(const std::string& address, uint64_t size,
   return {true, WideToUtf8(path) + ": size and SHA-256 match"};
 }
 
+SourceResult FolderSource::CheckSetup(const std::string& address, uint64_t size, const std::string& sha256,
+                                      bool& skipped) {
+  skipped = false;
+  const std::wstring relative = PathInFolder(address);
+  const std::wstring path = folder_ + L"\\" + relative;
+  if (relative.empty() || GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    skipped = true;
+    return {false, "not in the folder (its address's path names no file there)"};
+  }
+  return CheckSetupFile(path, size, sha256);
+}
+
+bool FolderSource::FindSigned(const std::string& signature, std::string& manifest) {
+  const std::wstring history = folder_ + L"\\update\\history\\";
+  std::string index;
+  if (!ReadLimited(history + L"index.txt", kHistoryIndexLimit, index).ok) return false;
+  const std::string name = SignedName(index, signature);
+  return !name.empty() && ReadLimited(history + Utf8ToWide(name), kManifestLimit, manifest).ok;
+}
+
 AddressSource::AddressSource(std::string manifest_url) : url_(std::move(manifest_url)) { http_.Open(); }
 
 SourceResult AddressSource::ReadDocuments(std::string& manifest, std::string& signature) {
@@ -160,12 +214,22 @@ SourceResult AddressSource::ReadDocuments(std::string& manifest, std::string& si
     return {false, "the manifest address is refused by the address policy (https, or plain http to "
                    "127.0.0.1 or localhost only)"};
   }
-  SourceResult result = FromTransfer(http_.Fetch(url_, kManifestLimit, manifest), kManifestLimit);
+  SourceResult result = FetchDocument(http_, url_, kManifestLimit, manifest);
   if (!result.ok) return {false, "manifest: " + result.problem};
   // The installer asks for the whole address plus ".sig", after any query.
-  result = FromTransfer(http_.Fetch(url_ + ".sig", kSignatureLimit, signature), kSignatureLimit);
+  result = FetchDocument(http_, url_ + ".sig", kSignatureLimit, signature);
   if (!result.ok) return {false, "signature document: " + result.problem};
   return result;
+}
+
+bool AddressSource::FindSigned(const std::string& signature, std::string& manifest) {
+  // The history folder lies beside the manifest: same folder, no query.
+  const std::string address = url_.substr(0, url_.find_first_of("?#"));
+  const std::string history = address.substr(0, address.rfind('/') + 1) + "history/";
+  std::string index;
+  if (http_.Fetch(history + "index.txt", kHistoryIndexLimit, index) != TransferResult::Ok) return false;
+  const std::string name = SignedName(index, signature);
+  return !name.empty() && http_.Fetch(history + name, kManifestLimit, manifest) == TransferResult::Ok;
 }
 
 SourceResult AddressSource::CheckSetup(const std::string& address, uint64_t size, const std::string& sha256,
@@ -189,9 +253,32 @@ SourceResult AddressSource::CheckSetup(const std::string& address, uint64_t size
       return {false, "TooLarge: the server sends more than the manifest's size, " + Number(size) + " bytes"};
     case TransferResult::DigestMismatch:
       return {false, "DigestMismatch: " + Number(size) + " bytes, but their SHA-256 is not the manifest's sha256"};
+    case TransferResult::HttpError:
+      return {false, WithStatus(address)};
     default:
       return FromTransfer(result, size);
   }
+}
+
+SourceResult ReadLiveManifest(const std::string& where, std::string& text, bool& absent) {
+  absent = false;
+  if (where.find("://") == std::string::npos) {
+    if (GetFileAttributesW(Utf8ToWide(where).c_str()) == INVALID_FILE_ATTRIBUTES) {
+      absent = true;
+      return {false, "no manifest at " + where};
+    }
+    return ReadLimited(Utf8ToWide(where), kManifestLimit, text);
+  }
+  if (!IsAllowedAddress(where)) return {false, "the address policy refuses " + where};
+  HttpSession http;
+  http.Open();
+  const TransferResult result = http.Fetch(where, kManifestLimit, text);
+  if (result == TransferResult::HttpError) {
+    const unsigned status = HttpStatusOf(where);
+    absent = status == 404 || status == 410;
+    return {false, WithStatus(where)};
+  }
+  return FromTransfer(result, kManifestLimit);
 }
 
 }  // namespace kestrelume

@@ -28,19 +28,34 @@ class ReleaseSource {
   // checked against size and digest. `skipped` is set when it was not looked at.
   virtual SourceResult CheckSetup(const std::string& address, uint64_t size, const std::string& sha256,
                                   bool& skipped) = 0;
+  // The manifest bytes that were signed with `signature`, from the record
+  // publish-release keeps beside the manifest (update/history/index.txt: the
+  // SHA-256 of each signature document and the manifest file it signed);
+  // false when there is no such record.
+  virtual bool FindSigned(const std::string& signature, std::string& manifest) = 0;
 };
 
 class FolderSource : public ReleaseSource {
  public:
   explicit FolderSource(std::wstring folder) : folder_(std::move(folder)) {}
   SourceResult ReadDocuments(std::string& manifest, std::string& signature) override;
-  // Looks for the file at the address's path inside the folder; skipped when absent.
+  // Looks for the file at the address's path inside the folder; fails with
+  // `skipped` set when it is not there.
   SourceResult CheckSetup(const std::string& address, uint64_t size, const std::string& sha256,
                           bool& skipped) override;
+  bool FindSigned(const std::string& signature, std::string& manifest) override;
 
  private:
   std::wstring folder_;
 };
+
+// A setup program file checked against the manifest's size and digest.
+SourceResult CheckSetupFile(const std::wstring& path, uint64_t size, const std::string& sha256);
+
+// The manifest that is live now, from an address or a Windows file path.
+// `absent` is set when there is none (no file; a 404 or 410 answer), which is
+// not the same as one that cannot be read.
+SourceResult ReadLiveManifest(const std::string& where, std::string& text, bool& absent);
 
 class AddressSource : public ReleaseSource {
  public:
@@ -49,6 +64,7 @@ class AddressSource : public ReleaseSource {
   // Downloads into a private temporary folder that is removed afterwards.
   SourceResult CheckSetup(const std::string& address, uint64_t size, const std::string& sha256,
                           bool& skipped) override;
+  bool FindSigned(const std::string& signature, std::string& manifest) override;
 
  private:
   std::string url_;

@@ -5,33 +5,53 @@
 
 The folder gets the development-configured installer, the runner, the marker
 DLL, a README and, under releases/, every release the scenarios serve. The
-releases are made by tools/publish-release with the development signing key,
-their addresses naming http://127.0.0.1:N (the runner's server); the faulty
-ones are made from good ones afterwards, as an attacker or a broken mirror
-would. releases/port.txt is written last: its presence means a whole kit.
+releases are signed here with the development signing key (not through
+tools/publish-release, which refuses most of what the scenarios need to
+serve), their addresses naming http://127.0.0.1:N (the runner's server); the
+faulty ones are made from good ones afterwards, as an attacker or a broken
+mirror would. releases/port.txt is written last: its presence means a whole kit.
 """
 import argparse
+import hashlib
+import json
 import os
 import shutil
-import subprocess
 import sys
 import tempfile
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-PUBLISH = os.path.join(ROOT, "tools", "publish-release")
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+import manifest_signing  # noqa: E402
+
 KEY = os.path.join(ROOT, "tests", "keys", "dev-signing-key-1.pem")
 SETUP_NAME = "KestrelumeSetup-1.4.2.exe"
 
 
 def publish(site, setup, name, address, *extra, version="1.4.2", copy=False):
-    args = ["/usr/bin/python3", PUBLISH, setup, "--version", version, "--url", address,
-            "--published", "2026-12-01T00:00:00Z", "--key", KEY, "--out", os.path.join(site, name)]
-    args += list(extra)
-    if copy:
-        args.append("--copy-setup")
-    subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    """The manifest and signature publish-release writes, laid out as it lays
+    them out; `extra` adds fields as "--name", "value" pairs."""
+    with open(setup, "rb") as f:
+        data = f.read()
+    fields = {"version": version, "published": "2026-12-01T00:00:00Z", "url": address}
+    options = dict(zip(extra[::2], extra[1::2]))
+    if "--mirror" in options:
+        fields["mirror"] = options.pop("--mirror")
+    fields.update(sha256=hashlib.sha256(data).hexdigest(), size=len(data))
+    if "--min-windows" in options:
+        fields["min_windows"] = options.pop("--min-windows")
+    fields["bootstrap_min"] = int(options.pop("--bootstrap-min", "1"))
+    assert not options, options
+    text = (json.dumps(fields, indent=2) + "\n").encode()
+    update = os.path.join(site, name, "update")
+    os.makedirs(update, exist_ok=True)
+    with open(os.path.join(update, "stable.json"), "wb") as f:
+        f.write(text)
+    with open(os.path.join(update, "stable.json.sig"), "wb") as f:
+        f.write(manifest_signing.signature_document(manifest_signing.load_key(KEY), text))
     os.makedirs(os.path.join(site, name, "releases"), exist_ok=True)
-    return os.path.join(site, name, "update", "stable.json")
+    if copy:
+        shutil.copy(setup, os.path.join(site, name, "releases", os.path.basename(address)))
+    return os.path.join(update, "stable.json")
 
 
 def main():

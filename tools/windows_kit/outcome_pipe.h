@@ -5,7 +5,7 @@
 // server sees each report as a connection of its own, in order, where a
 // plain file would keep only the last word. That is how the kit counts start
 // attempts of a setup program that Windows refuses: each attempt reports
-// "blocked" twice (the attempt, then the failure screen it leads to).
+// "blocked" once, when the failure screen it leads to is up.
 //
 // Owned by the runner's main thread; a few listening instances, each on a
 // thread of its own, so that back-to-back reports never find the pipe busy.
