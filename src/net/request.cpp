@@ -127,6 +127,9 @@ TransferResult HttpSession::Await(AsyncRequest& call, bool started) {
   if (!started) return TransferResult::NetworkError;
   switch (AwaitStep(call.done(), cancel_event.get())) {
     case StepEnd::Completed:
+      // While bytes wait, each read is done before it is waited for, so the
+      // wait alone would never see a cancel: the flag decides.
+      if (cancelled.load()) return TransferResult::Cancelled;
       return call.succeeded() ? TransferResult::Ok : TransferResult::NetworkError;
     case StepEnd::Cancelled:
       return TransferResult::Cancelled;
@@ -169,7 +172,6 @@ TransferResult HttpSession::Ask(std::string_view address, const wchar_t* headers
     }
     current = RedirectTarget(current, WideToUtf8({location, length / sizeof(wchar_t)}));
   }
-}
 }
 
 TransferResult HttpSession::ReadPiece(HINTERNET opened, AsyncRequest& call, ReadPace& pace,

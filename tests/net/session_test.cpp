@@ -166,7 +166,9 @@ TEST_F(Session, CancelClosesNoHandleTheWorkerClosesItsOwnRequest) {
     g_cancelling_thread = 0;
     EXPECT_EQ(transfer.get(), TransferResult::Cancelled) << download;
     EXPECT_EQ(g_closes_by_canceller.load(), 0) << download;
-    EXPECT_EQ(g_closes.load(), 2) << "the request and its connection, by the worker; " << download;
+    // The request and its connection at least (a proxy lookup may close a
+    // session of its own), all by the worker.
+    EXPECT_GE(g_closes.load(), 2) << download;
     session.Rearm();
     ASSERT_TRUE(server.Reset());
     Serve("/setup.exe", endless);
