@@ -8,7 +8,6 @@ namespace kestrelume {
 
 namespace {
 
-constexpr DWORD kDownloadBufferSize = 65536;
 constexpr DWORD kQueryContentRange = 53;  // WINHTTP_QUERY_CONTENT_RANGE
 constexpr DWORD kContentRangeUnits = 96;
 // Reconnects of one download, and how many attempts in a row may bring the
@@ -65,7 +64,7 @@ TransferResult HttpSession::StreamBody(HINTERNET opened, AsyncRequest& call, Par
 TransferResult HttpSession::Attempt(std::string_view address, DownloadState& state) {
   // A request of its own per attempt: a step abandoned on a stall may still
   // end later, and must not end a step of the next attempt.
-  AsyncRequest::Ptr call = AsyncRequest::Create(kDownloadBufferSize);
+  AsyncRequest::Ptr call = AsyncRequest::Create(kDownloadBufferBytes);
   if (!call) return TransferResult::NetworkError;
   const std::wstring range = L"Range: bytes=" + Decimal(state.count) + L"-";
   Answer answer;
@@ -132,8 +131,8 @@ TransferResult HttpSession::Download(std::string_view address, const std::wstrin
   state.digest.emplace();
   {
     // The bytes an earlier attempt or run left are hashed again from disk.
-    std::unique_ptr<char[]> buffer(new char[kDownloadBufferSize]());
-    if (!file.Resume(expected_length, *state.digest, buffer.get(), kDownloadBufferSize, cancelled,
+    std::unique_ptr<char[]> buffer(new char[kDownloadBufferBytes]());
+    if (!file.Resume(expected_length, *state.digest, buffer.get(), kDownloadBufferBytes, cancelled,
                      state.count)) {
       return TransferResult::Cancelled;
     }

@@ -26,7 +26,7 @@ TEST_F(Download, OfExactLengthAndRightDigestLeavesOnlyTheVerifiedFinalFile) {
   uint64_t previous = 0;
   for (uint64_t count : counts) {
     EXPECT_GT(count, previous);
-    EXPECT_LE(count - previous, 65536u);
+    EXPECT_LE(count - previous, kDownloadBufferBytes);
     previous = count;
   }
 }
@@ -41,7 +41,9 @@ TEST_F(Download, AtFullSpeedReadsWholeBuffers) {
   EXPECT_EQ(session.Download(server.Url("/setup.exe"), PathIn(L"setup.exe"), setup.size,
                              setup.sha256,
                              [&](uint64_t count) {
-                               if (count - previous == 65536) in_whole_buffers += 65536;
+                               if (count - previous == kDownloadBufferBytes) {
+                                 in_whole_buffers += kDownloadBufferBytes;
+                               }
                                previous = count;
                              }),
             TransferResult::Ok);
