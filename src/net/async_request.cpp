@@ -43,6 +43,8 @@ void CALLBACK AsyncRequest::OnStatus(HINTERNET, DWORD_PTR context, DWORD status,
   // Session and connection handles carry no context.
   auto* request = reinterpret_cast<AsyncRequest*>(context);
   if (!request) return;
+  // Before the switch: the closing notice may free the object.
+  if (status != WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) request->activity_.store(GetTickCount());
   switch (status) {
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:

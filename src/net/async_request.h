@@ -42,6 +42,9 @@ class AsyncRequest {
   DWORD count() const { return count_; }
   char* buffer() { return buffer_.get(); }
   DWORD capacity() const { return capacity_; }
+  // The GetTickCount of the latest report on this request (a phase reached,
+  // bytes received, a step ended): the stall watchdog's sign of life.
+  const std::atomic<DWORD>& activity() const { return activity_; }
 
   // The session's status callback (set on the session handle, inherited by
   // every connection and request made from it).
@@ -54,6 +57,7 @@ class AsyncRequest {
   void Release();
 
   std::atomic<int> references_{1};
+  std::atomic<DWORD> activity_{0};
   UniqueKernelHandle done_;
   bool succeeded_ = false;
   DWORD count_ = 0;

@@ -17,11 +17,12 @@
 // AsyncRequest (net/async_request.h), never the transfer's caller or its
 // file.
 //
-// Stalls: a step that neither completes nor is cancelled within
-// kStallLimitMs fails, and the transfer reports NetworkError. So no step,
-// and hence no transfer, waits longer than that without a byte, whatever the
-// HTTP stack does with its own timeouts (on Windows they end a silent step
-// after 20 s; under Wine the TLS handshake has none).
+// Stalls: a step that goes kStallLimitMs without completing, without a
+// cancel and without a sign of life (a phase reached, bytes received) fails,
+// and the attempt reports NetworkError. So no transfer waits longer than that
+// on silence, whatever the HTTP stack does with its own timeouts (on Windows
+// they end a silent step after 20 s; under Wine the TLS handshake has none),
+// while a slow link that keeps sending goes on.
 
 #include <windows.h>
 #include <winhttp.h>
@@ -36,6 +37,7 @@
 #include "integrity/sha256.h"
 #include "net/async_request.h"
 #include "net/proxy.h"
+#include "net/stall_watchdog.h"
 #include "net/winhttp_handle.h"
 #include "base/function_ref.h"
 #include "base/unique_handle.h"
@@ -86,6 +88,8 @@ class HttpSession {
   // flag so that transfers work again.
   void Rearm();
   bool IsCancelled() const { return cancelled.load(); }
+  // Tests shorten the stall limit so that silence shows in a second or two.
+  void SetStallLimitForTesting(DWORD limit_ms) { stall_limit_ms = limit_ms; }
 
   // Worker thread. Reads a small document into `body` (emptied on failure);
   // a body of exactly `limit` bytes is accepted.
@@ -170,7 +174,8 @@ class HttpSession {
   // One connection: asks for the rest (the whole file when there is none
   // yet) and appends what comes. A 206 counts only when its Content-Range
   // starts where the file ends and names the expected total; a 200 starts
-  // the file again; a 206 that does not fit empties it and is a failed
+  // the file again; a 206 that does not fit, or a 416 for the rest (the
+  // server's file is shorter than the part), empties it and is a failed
   // attempt (NetworkError); any other status is HttpError.
   TransferResult Attempt(std::string_view address, DownloadState& state);
   // Attempts until the file is whole: reconnects after a network failure
@@ -181,6 +186,7 @@ class HttpSession {
 
   UniqueInternet handle;
   ProxySessions proxies;  // sessions for the proxies that requests resolve to
+  DWORD stall_limit_ms = kStallLimitMs;
   std::atomic<bool> cancelled{false};
   UniqueKernelHandle cancel_event;  // manual reset; signalled while `cancelled`
 };

@@ -125,7 +125,7 @@ UniqueInternet HttpSession::OpenRequest(std::string_view address, UniqueInternet
 
 TransferResult HttpSession::Await(AsyncRequest& call, bool started) {
   if (!started) return TransferResult::NetworkError;
-  switch (AwaitStep(call.done(), cancel_event.get())) {
+  switch (AwaitStep(call.done(), cancel_event.get(), &call.activity(), stall_limit_ms)) {
     case StepEnd::Completed:
       // While bytes wait, each read is done before it is waited for, so the
       // wait alone would never see a cancel: the flag decides.
@@ -187,7 +187,11 @@ TransferResult HttpSession::ReadPiece(HINTERNET opened, AsyncRequest& call, Read
     wanted = call.count() < call.capacity() ? call.count() : call.capacity();
     if (wanted == 0) return TransferResult::Ok;  // the end of the body
     // Bytes come faster than they are taken: whole buffers from now on, one
-    // step each instead of two per piece of WinHTTP's own buffer.
+    // step each instead of two per piece of WinHTTP's own buffer. (Under
+    // Wine such a read, when it finds bytes waiting, fills the buffer on this
+    // thread before it returns; should the link slow down meanwhile,
+    // WinHTTP's own receive timeout still ends a silence, and a close does
+    // not wait for the read: the process ends.)
     pace.bulk = wanted >= kBulkAvailable;
   }
   const DWORD started = GetTickCount();

@@ -11,7 +11,13 @@ constexpr DWORD kTls12 = 0x800;              // WINHTTP_FLAG_SECURE_PROTOCOL_TLS
 constexpr DWORD kTls13 = 0x2000;             // WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
 constexpr int kTimeoutMs = 20000;
 
-constexpr DWORD kCallbackEvents = WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES;
+// The completions end steps; the phases and the bytes received on the
+// connection are the stall watchdog's signs of life within a step.
+constexpr DWORD kCallbackEvents =
+    WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES |
+    WINHTTP_CALLBACK_FLAG_RESOLVE_NAME | WINHTTP_CALLBACK_FLAG_CONNECT_TO_SERVER |
+    WINHTTP_CALLBACK_FLAG_SEND_REQUEST | WINHTTP_CALLBACK_FLAG_RECEIVE_RESPONSE |
+    WINHTTP_CALLBACK_FLAG_REDIRECT | WINHTTP_CALLBACK_FLAG_INTERMEDIATE_RESPONSE;
 
 }  // namespace
 

@@ -2,15 +2,28 @@
 
 namespace kestrelume {
 
-StepEnd AwaitStep(HANDLE step_done, HANDLE cancelled) {
+StepEnd AwaitStep(HANDLE step_done, HANDLE cancelled, const std::atomic<DWORD>* activity,
+                  DWORD limit_ms) {
   const HANDLE handles[2] = {step_done, cancelled};
   const DWORD count = cancelled ? 2 : 1;
-  // The completion is listed first: when both are signalled, a finished
-  // step still counts as finished and the caller's cancel check decides.
-  switch (WaitForMultipleObjects(count, handles, FALSE, kStallLimitMs)) {
-    case WAIT_OBJECT_0: return StepEnd::Completed;
-    case WAIT_OBJECT_0 + 1: return StepEnd::Cancelled;
-    default: return StepEnd::Stalled;  // timeout, or a wait that failed
+  const DWORD started = GetTickCount();
+  for (;;) {
+    const DWORD now = GetTickCount();
+    DWORD quiet = now - started;
+    if (activity) {
+      DWORD since = now - activity->load();
+      if (since > 0x80000000u) since = 0;  // a sign stamped just after `now` was read
+      if (since < quiet) quiet = since;
+    }
+    if (quiet >= limit_ms) return StepEnd::Stalled;
+    // The completion is listed first: when both are signalled, a finished
+    // step still counts as finished and the caller's cancel check decides.
+    switch (WaitForMultipleObjects(count, handles, FALSE, limit_ms - quiet)) {
+      case WAIT_OBJECT_0: return StepEnd::Completed;
+      case WAIT_OBJECT_0 + 1: return StepEnd::Cancelled;
+      case WAIT_TIMEOUT: break;  // look again: a sign of life may have come meanwhile
+      default: return StepEnd::Stalled;  // a wait that failed
+    }
   }
 }
 

@@ -324,5 +324,44 @@ TEST_F(Session, ASlowDownloadReportsAndWritesBytesAsTheyArrive) {
   EXPECT_EQ(download.get(), TransferResult::Cancelled);
 }
 
+// The watchdog counts signs of life, not steps: a whole-buffer read that a
+// link turned slow goes on while bytes arrive, and only silence ends an
+// attempt. The limit is shortened to one second; a 256 KiB read at 80 KB/s
+// takes three. (Under Wine a read that finds bytes already waiting fills its
+// buffer on the calling thread before it returns, so there the slow read
+// cannot be taken for a stall at all; on Windows every read is awaited.)
+TEST_F(Session, OnlySilenceStallsATransferNotASlowStep) {
+  session.SetStallLimitForTesting(1000);
+  constexpr int64_t kSize = 800000;
+  TestServer::Route slowing;
+  slowing.size = kSize;
+  slowing.pace_after = 500000;  // long enough for reads of whole buffers
+  slowing.chunk = 4000;
+  slowing.delay_ms = 50;
+  const TestServer::Served setup = Serve("/slowing.exe", slowing);
+  // Small pieces, so that each read asks for what is there and is awaited.
+  TestServer::Route silent;
+  silent.size = kSize;
+  silent.chunk = 1000;
+  silent.delay_ms = 20;
+  silent.stall_after = 30000;
+  silent.stall_seconds = 30;
+  Serve("/silent.exe", silent);
+
+  EXPECT_EQ(session.Download(server.Url("/slowing.exe"), PathIn(L"slowing.exe"), kSize,
+                             setup.sha256, {}),
+            TransferResult::Ok);
+  EXPECT_EQ(server.Requests().size(), 1u) << "the slow read was taken for a stall";
+
+  // Silence after some bytes: each attempt ends a second after its last
+  // byte, and two attempts that bring nothing more end the download.
+  const ULONGLONG started = GetTickCount64();
+  EXPECT_EQ(session.Download(server.Url("/silent.exe"), PathIn(L"silent.exe"), kSize,
+                             std::string(64, '0'), {}),
+            TransferResult::NetworkError);
+  EXPECT_LT(GetTickCount64() - started, 12000u);
+  EXPECT_EQ(server.Requests().size(), 1u + 3u);
+}
+
 }  // namespace
 }  // namespace kestrelume

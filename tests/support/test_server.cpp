@@ -213,6 +213,7 @@ TestServer::Served TestServer::Script(std::string_view path, const Route& route)
   }
   if (route.chunk > 0) text += "chunk=" + Number(route.chunk) + "\n";
   if (route.delay_ms > 0) text += "delay_ms=" + std::to_string(route.delay_ms) + "\n";
+  if (route.pace_after > 0) text += "pace_after=" + Number(route.pace_after) + "\n";
   if (route.endless) text += "endless=1\n";
   if (!route.location.empty()) text += "location=" + route.location + "\n";
   if (route.ranges) text += "ranges=1\n";
