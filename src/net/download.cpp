@@ -76,8 +76,9 @@ TransferResult HttpSession::Attempt(std::string_view address, DownloadState& sta
   } else if (answer.status == 200) {
     // The server sends the whole file: it starts again from nothing.
     if (state.count && !state.StartOver()) return TransferResult::FileError;
-  } else if (answer.status == 206) {
-    // An answer that does not fit what is there: what is there goes.
+  } else if (answer.status == 206 || (answer.status == 416 && state.count)) {
+    // An answer that does not fit what is there, or a server that has no
+    // such range (its file is shorter than the part): what is there goes.
     return state.StartOver() ? TransferResult::NetworkError : TransferResult::FileError;
   } else {
     return TransferResult::HttpError;

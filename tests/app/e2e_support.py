@@ -223,6 +223,11 @@ class Installer:
             self.process.wait(10)
         self.stderr.close()
 
+    def stderr_tail(self, lines=8):
+        self.stderr.flush()
+        with open(self.stderr_path, errors="replace") as f:
+            return " | ".join(f.read().splitlines()[-lines:]) or "nothing"
+
     def count_in_stderr(self, text):
         self.stderr.flush()
         with open(self.stderr_path, errors="replace") as f:
@@ -274,8 +279,8 @@ def find_window(title, run, timeout=20):
     """The run's X window with exactly this caption, once it is visible."""
     def found():
         if not run.running():
-            raise AssertionError("the installer ended (exit code %s) before showing %r"
-                                 % (run.process.returncode, title))
+            raise AssertionError("the installer ended (exit code %s) before showing %r; "
+                                 "Wine said: %s" % (run.process.returncode, title, run.stderr_tail()))
         return [w for w in windows_named(title) if run.owns(w)]
     return wait_for(found, timeout, what="a window named %r" % title)[0]
 

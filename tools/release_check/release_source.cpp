@@ -237,9 +237,11 @@ SourceResult AddressSource::CheckSetup(const std::string& address, uint64_t size
   skipped = false;
   TemporaryFolder folder;
   if (folder.path().empty()) return {false, "no temporary folder for the download"};
+  // The furthest the file came: a download that reconnects may start over.
   uint64_t received = 0;
-  const TransferResult result = http_.Download(address, folder.path() + L"\\setup.exe", size, sha256,
-                                               [&received](uint64_t count) { received = count; });
+  const TransferResult result =
+      http_.Download(address, folder.path() + L"\\setup.exe", size, sha256,
+                     [&received](uint64_t count) { received = count > received ? count : received; });
   switch (result) {
     case TransferResult::Ok:
       return {true, Number(size) + " bytes, size and SHA-256 match"};
