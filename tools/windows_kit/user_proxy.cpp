@@ -146,7 +146,6 @@ bool UserProxy::Set(const std::wstring& proxy, const std::wstring& bypass, std::
 bool UserProxy::Restore() {
   std::lock_guard<SlimLock> hold(g_lock);
   if (saved_.empty()) return true;
-  bool same = true;
   for (const Saved& s : saved_) {
     if (s.existed) {
       Write(s.key, s.name, s.type, s.data.data(), static_cast<DWORD>(s.data.size()));
@@ -156,12 +155,16 @@ bool UserProxy::Restore() {
         RegDeleteValueW(key.get(), s.name);
       }
     }
-    const Value now = Read(s.key, s.name);
-    same = same && now.exists == s.existed && (!s.existed || (now.type == s.type && now.data == s.data));
   }
   // Now empty again: it was made for the scenario.
   if (made_connections_key_) RegDeleteKeyW(HKEY_CURRENT_USER, kConnections);
   made_connections_key_ = false;
+  // Judged by reading back, apart from the writing: whatever went wrong.
+  bool same = true;
+  for (const Saved& s : saved_) {
+    const Value now = Read(s.key, s.name);
+    same = same && now.exists == s.existed && (!s.existed || (now.type == s.type && now.data == s.data));
+  }
   saved_.clear();
   g_active = nullptr;
   SetConsoleCtrlHandler(OnConsoleClose, FALSE);
