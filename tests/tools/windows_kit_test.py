@@ -15,7 +15,8 @@ from e2e_support import windows_path
 KIT = os.environ.get("KESTRELUME_WINDOWS_KIT", os.path.join(e2e.SOURCE_DIR, "build", "windows-kit"))
 SCENARIOS = ("launched", "cached copy", "tampered manifest", "wrong digest", "offline", "404 manifest",
              "mirror fallback", "retired", "windows too old", "disk", "blocked", "planted DLLs",
-             "closing during a stalled download", "keyboard and screen reader")
+             "closing during a stalled download", "keyboard and screen reader", "through a proxy")
+INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
 PREFIX = None
 
 
@@ -44,10 +45,27 @@ def run_kit(kit, report, *args, timeout=330):
         return code, f.read()
 
 
+def user_proxy_values():
+    """What `wine reg query` prints for each value the proxy scenario changes
+    (None where the value is absent)."""
+    values = {}
+    for key, name in ((INTERNET_SETTINGS, "ProxyEnable"), (INTERNET_SETTINGS, "ProxyServer"),
+                      (INTERNET_SETTINGS, "ProxyOverride"),
+                      (INTERNET_SETTINGS + r"\Connections", "DefaultConnectionSettings")):
+        query = subprocess.run(["wine", "reg", "query", key, "/v", name], env=PREFIX.env(), stdin=subprocess.DEVNULL,
+                               capture_output=True, text=True, timeout=60)
+        values[name] = query.stdout if query.returncode == 0 else None
+    return values
+
+
 class WindowsKitTest(unittest.TestCase):
 
     def test_the_kit_passes_under_wine_and_marks_what_wine_cannot_show(self):
         report = e2e.new_folder(self)
+        # A user's own proxy, switched off: the proxy scenario must put it back.
+        PREFIX.reg_add(INTERNET_SETTINGS, "ProxyServer", "REG_SZ", "previous.example:3128")
+        PREFIX.reg_add(INTERNET_SETTINGS, "ProxyEnable", "REG_DWORD", "0")
+        before = user_proxy_values()
         code, text = run_kit(KIT, report)
         keep = os.environ.get("KESTRELUME_E2E_PICTURES")
         if keep:
@@ -56,10 +74,13 @@ class WindowsKitTest(unittest.TestCase):
         for name in SCENARIOS:
             self.assertRegex(text, r"\n\[(passed|passed; parts not judged under Wine)\] %s \(" % name)
         # Wine cannot show these; they are never reported as passed there.
-        for claim in ("planted DLLs is loaded", "has the RangeValue pattern", "Invoke on \"Try again\""):
+        for claim in ("planted DLLs is loaded", "has the RangeValue pattern", "Invoke on \"Try again\"",
+                      "sent again with Proxy-Authorization"):
             self.assertRegex(text, r"- not judged under Wine: [^\n]*" + claim)
         self.assertNotIn("FAILED", text)
         self.assertEqual(code, 0)
+        self.assertIn("previous.example:3128", before["ProxyServer"])
+        self.assertEqual(user_proxy_values(), before)
         # A picture of every screen, from the real window, linked from the HTML.
         with open(os.path.join(report, "acceptance-report.html"), encoding="utf-8") as f:
             html = f.read()
