@@ -7,21 +7,10 @@
 namespace kestrelume::kit {
 namespace {
 
-constexpr DWORD kClientWaitMs = 10000;
 // The release server may hold an answer back for up to 10 s.
 constexpr DWORD kOriginWaitMs = 30000;
 
-bool SendText(SOCKET socket, const std::string& text) {
-  const char* data = text.data();
-  size_t size = text.size();
-  while (size > 0) {
-    const int sent = send(socket, data, static_cast<int>(size < 65536 ? size : 65536), 0);
-    if (sent <= 0) return false;
-    data += sent;
-    size -= static_cast<size_t>(sent);
-  }
-  return true;
-}
+bool SendText(SOCKET socket, const std::string& text) { return SendAll(socket, text.data(), text.size()); }
 
 std::string Lower(std::string text) {
   for (char& c : text) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -71,55 +60,9 @@ std::string Refusal(const char* status) {
 
 }  // namespace
 
-struct KitProxy::Connection {
-  KitProxy* proxy;
-  SOCKET socket;
-};
-
 bool KitProxy::Start(uint16_t origin_port, std::string& error) {
   origin_port_ = origin_port;
-  WSADATA data;
-  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-    error = "Winsock could not start";
-    return false;
-  }
-  listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int size = sizeof(address);
-  if (listener_ == INVALID_SOCKET || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-      listen(listener_, SOMAXCONN) != 0 ||
-      getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-    error = "the proxy cannot listen on 127.0.0.1 (Winsock error " + std::to_string(WSAGetLastError()) + ")";
-    if (listener_ != INVALID_SOCKET) closesocket(listener_);
-    listener_ = INVALID_SOCKET;
-    WSACleanup();
-    return false;
-  }
-  port_ = ntohs(address.sin_port);
-  accept_thread_.reset(CreateThread(nullptr, 0, AcceptLoop, this, 0, nullptr));
-  return static_cast<bool>(accept_thread_);
-}
-
-void KitProxy::Stop() {
-  if (listener_ == INVALID_SOCKET) return;
-  InterlockedExchange(&stopping_, 1);
-  closesocket(listener_);
-  listener_ = INVALID_SOCKET;
-  if (accept_thread_) WaitForSingleObject(accept_thread_.get(), INFINITE);
-  accept_thread_.reset();
-  std::vector<HANDLE> threads;
-  {
-    std::lock_guard<SlimLock> hold(lock_);
-    for (SOCKET s : sockets_) shutdown(s, SD_BOTH);
-    threads.swap(threads_);
-  }
-  for (HANDLE thread : threads) {
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-  }
-  WSACleanup();
+  return listener_.Start(0, &KitProxy::Serve, this, error);
 }
 
 void KitProxy::Demand(Login login) {
@@ -145,55 +88,7 @@ std::vector<std::string> KitProxy::Logins() {
   return logins_;
 }
 
-void KitProxy::Track(SOCKET socket, bool add) {
-  std::lock_guard<SlimLock> hold(lock_);
-  if (add) {
-    sockets_.push_back(socket);
-    return;
-  }
-  for (auto it = sockets_.begin(); it != sockets_.end(); ++it) {
-    if (*it == socket) {
-      sockets_.erase(it);
-      return;
-    }
-  }
-}
-
-DWORD WINAPI KitProxy::AcceptLoop(void* self) {
-  auto* proxy = static_cast<KitProxy*>(self);
-  for (;;) {
-    SOCKET client = accept(proxy->listener_, nullptr, nullptr);
-    if (client == INVALID_SOCKET) {
-      if (InterlockedCompareExchange(&proxy->stopping_, 0, 0)) return 0;
-      Sleep(10);
-      continue;
-    }
-    auto* connection = new Connection{proxy, client};
-    std::lock_guard<SlimLock> hold(proxy->lock_);
-    proxy->sockets_.push_back(client);
-    HANDLE thread = CreateThread(nullptr, 0, Serve, connection, 0, nullptr);
-    if (thread) {
-      proxy->threads_.push_back(thread);
-    } else {
-      proxy->sockets_.pop_back();
-      closesocket(client);
-      delete connection;
-    }
-  }
-}
-
-DWORD WINAPI KitProxy::Serve(void* argument) {
-  auto* connection = static_cast<Connection*>(argument);
-  KitProxy* proxy = connection->proxy;
-  const SOCKET client = connection->socket;
-  delete connection;
-  DWORD timeout = kClientWaitMs;
-  setsockopt(client, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
-  proxy->ServeRequests(client);
-  proxy->Track(client, false);
-  closesocket(client);
-  return 0;
-}
+void KitProxy::Serve(void* self, SOCKET client) { static_cast<KitProxy*>(self)->ServeRequests(client); }
 
 void KitProxy::ServeRequests(SOCKET client) {
   std::string pending;
@@ -236,7 +131,7 @@ void KitProxy::ServeRequests(SOCKET client) {
 bool KitProxy::Forward(SOCKET client, const std::string& target) {
   SOCKET origin = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
   if (origin == INVALID_SOCKET) return SendText(client, Refusal("502 Bad Gateway"));
-  Track(origin, true);
+  listener_.Track(origin);
   DWORD timeout = kOriginWaitMs;
   setsockopt(origin, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
   sockaddr_in address{};
@@ -259,7 +154,7 @@ bool KitProxy::Forward(SOCKET client, const std::string& target) {
   } else {
     SendText(client, Refusal("502 Bad Gateway"));
   }
-  Track(origin, false);
+  listener_.Untrack(origin);
   closesocket(origin);
   return ok;
 }

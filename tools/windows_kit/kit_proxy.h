@@ -11,8 +11,8 @@
 //                 that a login is sent, not that it is right)
 //   Login::Basic  answers 407 offering Basic only, always
 //
-// Start, Stop and the queries belong to one thread (the runner's main
-// thread); each connection runs on a thread of its own. Stop ends every
+// Start and the queries belong to one thread (the runner's main thread);
+// each connection runs on a thread of its own. The destructor ends every
 // connection and joins every thread.
 
 #include <winsock2.h>
@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "base/slim_lock.h"
-#include "base/unique_handle.h"
+#include "tools/windows_kit/loopback_listener.h"
 
 namespace kestrelume::kit {
 
@@ -34,13 +34,12 @@ class KitProxy {
   KitProxy() = default;
   KitProxy(const KitProxy&) = delete;
   KitProxy& operator=(const KitProxy&) = delete;
-  ~KitProxy() { Stop(); }
+  ~KitProxy() = default;
 
   // Listens on a free port of 127.0.0.1 and forwards to 127.0.0.1:origin_port;
   // false (with `error` filled) when it cannot.
   bool Start(uint16_t origin_port, std::string& error);
-  void Stop();
-  uint16_t port() const { return port_; }
+  uint16_t port() const { return listener_.port(); }
 
   // Changes what the proxy demands and forgets what it has seen.
   void Demand(Login login);
@@ -53,25 +52,17 @@ class KitProxy {
   std::vector<std::string> Logins();
 
  private:
-  struct Connection;
-  static DWORD WINAPI AcceptLoop(void* self);
-  static DWORD WINAPI Serve(void* connection);
+  static void Serve(void* self, SOCKET client);
   void ServeRequests(SOCKET client);
   bool Forward(SOCKET client, const std::string& target);
-  void Track(SOCKET socket, bool add);
 
   uint16_t origin_port_ = 0;
-  uint16_t port_ = 0;
-  SOCKET listener_ = INVALID_SOCKET;
-  UniqueKernelHandle accept_thread_;
-  volatile LONG stopping_ = 0;
   SlimLock lock_;
   Login login_ = Login::None;
   std::vector<std::string> forwarded_;
   std::vector<std::string> logins_;
   int challenges_ = 0;
-  std::vector<HANDLE> threads_;
-  std::vector<SOCKET> sockets_;
+  LoopbackListener listener_;  // last: stopped (every connection joined) before the rest goes
 };
 
 }  // namespace kestrelume::kit

@@ -13,16 +13,6 @@ constexpr DWORD kHoldLimitMs = 10000;
 constexpr DWORD kStallLimitMs = 60000;
 constexpr size_t kSlice = 65536;
 
-bool SendAll(SOCKET socket, const char* data, size_t size) {
-  while (size > 0) {
-    const int sent = send(socket, data, static_cast<int>(size < 65536 ? size : 65536), 0);
-    if (sent <= 0) return false;
-    data += sent;
-    size -= static_cast<size_t>(sent);
-  }
-  return true;
-}
-
 bool ReadFileBytes(const std::wstring& path, std::string& bytes) {
   UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -54,60 +44,18 @@ std::wstring FileFor(const std::wstring& folder, const std::string& target) {
 
 }  // namespace
 
-struct KitServer::Connection {
-  KitServer* server;
-  SOCKET socket;
-};
-
 bool KitServer::Start(const std::wstring& folder, uint16_t port, std::string& error) {
   folder_ = folder;
-  WSADATA data;
-  if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {
-    error = "Winsock could not start";
-    return false;
-  }
+  InterlockedExchange(&stopping_, 0);
   released_.reset(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  listener_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  // Exclusive, so that another program on the port is an error, not a
-  // server that answers half of the requests.
-  BOOL exclusive = TRUE;
-  setsockopt(listener_, SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
-             sizeof(exclusive));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (listener_ == INVALID_SOCKET || bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
-      listen(listener_, SOMAXCONN) != 0) {
-    error = "cannot listen on 127.0.0.1:" + std::to_string(port) + " (Winsock error " +
-            std::to_string(WSAGetLastError()) + "); is another program using that port?";
-    if (listener_ != INVALID_SOCKET) closesocket(listener_);
-    listener_ = INVALID_SOCKET;
-    return false;
-  }
-  accept_thread_.reset(CreateThread(nullptr, 0, AcceptLoop, this, 0, nullptr));
-  return static_cast<bool>(accept_thread_);
+  return listener_.Start(port, &KitServer::Serve, this, error);
 }
 
 void KitServer::Stop() {
-  if (listener_ == INVALID_SOCKET) return;
+  // Held and stalled answers end first, so that their threads can be joined.
   InterlockedExchange(&stopping_, 1);
-  closesocket(listener_);
-  listener_ = INVALID_SOCKET;
-  if (accept_thread_) WaitForSingleObject(accept_thread_.get(), INFINITE);
-  accept_thread_.reset();
-  SetEvent(released_.get());
-  std::vector<HANDLE> threads;
-  {
-    std::lock_guard<SlimLock> hold(lock_);
-    for (SOCKET s : sockets_) shutdown(s, SD_BOTH);
-    threads.swap(threads_);
-  }
-  for (HANDLE thread : threads) {
-    WaitForSingleObject(thread, INFINITE);
-    CloseHandle(thread);
-  }
-  WSACleanup();
+  if (released_) SetEvent(released_.get());
+  listener_.Stop();
 }
 
 void KitServer::Release() { SetEvent(released_.get()); }
@@ -133,35 +81,8 @@ bool KitServer::WaitForRelease(DWORD milliseconds) {
   return WaitForSingleObject(released_.get(), milliseconds) == WAIT_OBJECT_0;
 }
 
-DWORD WINAPI KitServer::AcceptLoop(void* self) {
+void KitServer::Serve(void* self, SOCKET socket) {
   auto* server = static_cast<KitServer*>(self);
-  for (;;) {
-    SOCKET client = accept(server->listener_, nullptr, nullptr);
-    if (client == INVALID_SOCKET) {
-      if (InterlockedCompareExchange(&server->stopping_, 0, 0)) return 0;
-      Sleep(10);
-      continue;
-    }
-    auto* connection = new Connection{server, client};
-    std::lock_guard<SlimLock> hold(server->lock_);
-    server->sockets_.push_back(client);
-    HANDLE thread = CreateThread(nullptr, 0, Serve, connection, 0, nullptr);
-    if (thread) {
-      server->threads_.push_back(thread);
-    } else {
-      closesocket(client);
-      delete connection;
-    }
-  }
-}
-
-DWORD WINAPI KitServer::Serve(void* argument) {
-  auto* connection = static_cast<Connection*>(argument);
-  KitServer* server = connection->server;
-  const SOCKET socket = connection->socket;
-  delete connection;
-  DWORD timeout = 10000;
-  setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof(timeout));
   std::string request;
   char buffer[2048];
   while (request.find("\r\n\r\n") == std::string::npos && request.size() < 16384) {
@@ -171,25 +92,13 @@ DWORD WINAPI KitServer::Serve(void* argument) {
   }
   const size_t first_space = request.find(' ');
   const size_t second_space = first_space == std::string::npos ? first_space : request.find(' ', first_space + 1);
-  if (second_space != std::string::npos) {
-    const std::string target = request.substr(first_space + 1, second_space - first_space - 1);
-    {
-      std::lock_guard<SlimLock> hold(server->lock_);
-      server->requests_.push_back(target);
-    }
-    server->Answer(socket, target);
-  }
+  if (second_space == std::string::npos) return;
+  const std::string target = request.substr(first_space + 1, second_space - first_space - 1);
   {
     std::lock_guard<SlimLock> hold(server->lock_);
-    for (auto it = server->sockets_.begin(); it != server->sockets_.end(); ++it) {
-      if (*it == socket) {
-        server->sockets_.erase(it);
-        break;
-      }
-    }
+    server->requests_.push_back(target);
   }
-  closesocket(socket);
-  return 0;
+  server->Answer(socket, target);
 }
 
 void KitServer::Answer(SOCKET socket, const std::string& target) {

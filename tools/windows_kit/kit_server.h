@@ -26,6 +26,7 @@
 
 #include "base/slim_lock.h"
 #include "base/unique_handle.h"
+#include "tools/windows_kit/loopback_listener.h"
 
 namespace kestrelume::kit {
 
@@ -52,22 +53,17 @@ class KitServer {
   uint64_t StalledBytesSent();
 
  private:
-  struct Connection;
-  static DWORD WINAPI AcceptLoop(void* self);
-  static DWORD WINAPI Serve(void* connection);
+  static void Serve(void* self, SOCKET socket);
   void Answer(SOCKET socket, const std::string& target);
   bool WaitForRelease(DWORD milliseconds);
 
   std::wstring folder_;
-  SOCKET listener_ = INVALID_SOCKET;
-  UniqueKernelHandle accept_thread_;
   UniqueKernelHandle released_;  // manual-reset event
   volatile LONG stopping_ = 0;
   SlimLock lock_;
   std::vector<std::string> requests_;
-  std::vector<HANDLE> threads_;
-  std::vector<SOCKET> sockets_;
   uint64_t stalled_bytes_ = 0;
+  LoopbackListener listener_;  // last: stopped before the rest goes
 };
 
 }  // namespace kestrelume::kit
