@@ -18,6 +18,7 @@ AsyncRequest::Ptr AsyncRequest::Create(DWORD buffer_size) {
 
 bool AsyncRequest::Attach(HINTERNET request) {
   DWORD_PTR context = reinterpret_cast<DWORD_PTR>(this);
+  sent_.store(false);  // a request of its own: a redirect's target is handshaken anew
   // Taken first: the closing notice may come as soon as the option is set.
   references_.fetch_add(1);
   if (System().WinHttpSetOption(request, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
@@ -46,6 +47,9 @@ void CALLBACK AsyncRequest::OnStatus(HINTERNET, DWORD_PTR context, DWORD status,
   // Before the switch: the closing notice may free the object.
   if (status != WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) request->activity_.store(GetTickCount());
   switch (status) {
+    case WINHTTP_CALLBACK_STATUS_REQUEST_SENT:
+      request->sent_.store(true);
+      break;
     case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
     case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
       request->Complete(true, 0);

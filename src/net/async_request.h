@@ -45,6 +45,9 @@ class AsyncRequest {
   // The GetTickCount of the latest report on this request (a phase reached,
   // bytes received, a step ended): the stall watchdog's sign of life.
   const std::atomic<DWORD>& activity() const { return activity_; }
+  // Set once the request has gone out (after any TLS handshake): what the
+  // steps wait for from then on is the answer.
+  const std::atomic<bool>& sent() const { return sent_; }
 
   // The session's status callback (set on the session handle, inherited by
   // every connection and request made from it).
@@ -58,6 +61,7 @@ class AsyncRequest {
 
   std::atomic<int> references_{1};
   std::atomic<DWORD> activity_{0};
+  std::atomic<bool> sent_{false};
   UniqueKernelHandle done_;
   bool succeeded_ = false;
   DWORD count_ = 0;

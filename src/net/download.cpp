@@ -40,14 +40,14 @@ bool RangeFits(HINTERNET request, uint64_t from, uint64_t total) {
 
 }  // namespace
 
-TransferResult HttpSession::StreamBody(HINTERNET opened, AsyncRequest& call, PartFile& file,
+TransferResult HttpSession::StreamBody(const Answer& answer, AsyncRequest& call, PartFile& file,
                                        Sha256& digest, uint64_t expected_length,
                                        FunctionRef<void(uint64_t)> on_bytes, uint64_t& count) {
   ReadPace pace;
   for (;;) {
     const char* data = nullptr;
     DWORD read = 0;
-    if (const TransferResult result = ReadPiece(opened, call, pace, data, read);
+    if (const TransferResult result = ReadPiece(answer.request.get(), answer.secure, call, pace, data, read);
         result != TransferResult::Ok) {
       return result;
     }
@@ -83,7 +83,7 @@ TransferResult HttpSession::Attempt(std::string_view address, DownloadState& sta
   } else {
     return TransferResult::HttpError;
   }
-  return StreamBody(answer.request.get(), *call, state.file, *state.digest, state.expected_length,
+  return StreamBody(answer, *call, state.file, *state.digest, state.expected_length,
                     state.on_bytes, state.count);
 }
 

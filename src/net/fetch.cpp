@@ -8,13 +8,13 @@ constexpr DWORD kFetchBufferSize = 8192;
 
 }  // namespace
 
-TransferResult HttpSession::FetchBody(HINTERNET opened, AsyncRequest& call, uint64_t limit,
+TransferResult HttpSession::FetchBody(const Answer& answer, AsyncRequest& call, uint64_t limit,
                                       std::string& body) {
   ReadPace pace;
   for (;;) {
     const char* data = nullptr;
     DWORD read = 0;
-    if (const TransferResult result = ReadPiece(opened, call, pace, data, read);
+    if (const TransferResult result = ReadPiece(answer.request.get(), answer.secure, call, pace, data, read);
         result != TransferResult::Ok) {
       return result;
     }
@@ -36,7 +36,7 @@ TransferResult HttpSession::Fetch(std::string_view address, uint64_t limit, std:
     Answer answer;
     result = Ask(address, nullptr, *call, answer);
     if (result == TransferResult::Ok && answer.status != 200) result = TransferResult::HttpError;
-    if (result == TransferResult::Ok) result = FetchBody(answer.request.get(), *call, limit, body);
+    if (result == TransferResult::Ok) result = FetchBody(answer, *call, limit, body);
   }
 
   if (cancelled.load()) result = TransferResult::Cancelled;

@@ -131,6 +131,7 @@ class HttpSession {
     UniqueInternet connection;
     UniqueInternet request;
     DWORD status = 0;
+    bool secure = false;  // over TLS
   };
   // Opens `address`, sends the GET with `headers` (null: none) and receives
   // the answer, following redirects here rather than inside WinHTTP: each
@@ -143,8 +144,10 @@ class HttpSession {
   TransferResult Ask(std::string_view address, const wchar_t* headers, AsyncRequest& call,
                      Answer& answer);
   // Waits for the step that `started` (false: it failed at once) began on
-  // `call`: Ok, NetworkError (failed or stalled) or Cancelled.
-  TransferResult Await(AsyncRequest& call, bool started);
+  // `call`: Ok, NetworkError (failed or stalled) or Cancelled. Over TLS
+  // (`secure`), once the request is sent, a step may wait
+  // kTlsRecordStallFactor stall limits for a record of the answer.
+  TransferResult Await(AsyncRequest& call, bool started, bool secure = false);
   // How a transfer reads its body: what is available (one step to learn how
   // much, one to read it), or whole buffers while bytes are waiting anyway.
   struct ReadPace {
@@ -152,11 +155,11 @@ class HttpSession {
   };
   // The next piece of the body: `read` bytes at `data` (call's buffer, valid
   // until the next call); `read` is 0 at the end of the body.
-  TransferResult ReadPiece(HINTERNET request, AsyncRequest& call, ReadPace& pace,
+  TransferResult ReadPiece(HINTERNET request, bool secure, AsyncRequest& call, ReadPace& pace,
                            const char*& data, DWORD& read);
   // The read loops of Fetch and Download.
-  TransferResult FetchBody(HINTERNET request, AsyncRequest& call, uint64_t limit, std::string& body);
-  TransferResult StreamBody(HINTERNET request, AsyncRequest& call, PartFile& file,
+  TransferResult FetchBody(const Answer& answer, AsyncRequest& call, uint64_t limit, std::string& body);
+  TransferResult StreamBody(const Answer& answer, AsyncRequest& call, PartFile& file,
                             Sha256& digest, uint64_t expected_length,
                             FunctionRef<void(uint64_t)> on_bytes, uint64_t& count);
 

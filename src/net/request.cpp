@@ -123,9 +123,10 @@ UniqueInternet HttpSession::OpenRequest(std::string_view address, UniqueInternet
   return opened;
 }
 
-TransferResult HttpSession::Await(AsyncRequest& call, bool started) {
+TransferResult HttpSession::Await(AsyncRequest& call, bool started, bool secure) {
   if (!started) return TransferResult::NetworkError;
-  switch (AwaitStep(call.done(), cancel_event.get(), &call.activity(), stall_limit_ms)) {
+  switch (AwaitStep(call.done(), cancel_event.get(), &call.activity(), stall_limit_ms,
+                    secure ? &call.sent() : nullptr, stall_limit_ms * kTlsRecordStallFactor)) {
     case StepEnd::Completed:
       // While bytes wait, each read is done before it is waited for, so the
       // wait alone would never see a cancel: the flag decides.
@@ -145,14 +146,18 @@ TransferResult HttpSession::Ask(std::string_view address, const wchar_t* headers
     answer.request.reset();  // before OpenRequest closes its connection
     answer.request = OpenRequest(current, answer.connection, call);
     if (!answer.request) return TransferResult::NetworkError;
+    answer.secure = HostOf(current).https;
     const HINTERNET opened = answer.request.get();
     for (bool logon_sent = false;; logon_sent = true) {
+      // Under Wine the send over TLS ends only with the answer's first record.
       TransferResult result = Await(
-          call, System().WinHttpSendRequest(opened, headers, headers ? static_cast<DWORD>(-1) : 0,
-                                            WINHTTP_NO_REQUEST_DATA, 0, 0,
-                                            reinterpret_cast<DWORD_PTR>(&call)));
+          call,
+          System().WinHttpSendRequest(opened, headers, headers ? static_cast<DWORD>(-1) : 0,
+                                      WINHTTP_NO_REQUEST_DATA, 0, 0, reinterpret_cast<DWORD_PTR>(&call)),
+          answer.secure);
       if (result != TransferResult::Ok) return result;
-      result = Await(call, System().WinHttpReceiveResponse(opened, nullptr));
+      // Over TLS the headers may come in one record with the body's start.
+      result = Await(call, System().WinHttpReceiveResponse(opened, nullptr), answer.secure);
       if (result != TransferResult::Ok) return result;
       answer.status = 0;
       DWORD length = sizeof answer.status;
@@ -174,13 +179,13 @@ TransferResult HttpSession::Ask(std::string_view address, const wchar_t* headers
   }
 }
 
-TransferResult HttpSession::ReadPiece(HINTERNET opened, AsyncRequest& call, ReadPace& pace,
-                                     const char*& data, DWORD& read) {
+TransferResult HttpSession::ReadPiece(HINTERNET opened, bool secure, AsyncRequest& call,
+                                     ReadPace& pace, const char*& data, DWORD& read) {
   read = 0;
   DWORD wanted = call.capacity();
   TransferResult result = TransferResult::Ok;
   if (!pace.bulk) {
-    result = Await(call, System().WinHttpQueryDataAvailable(opened, nullptr));
+    result = Await(call, System().WinHttpQueryDataAvailable(opened, nullptr), secure);
     if (result != TransferResult::Ok) return result;
     // Asking for more than is there would wait (under Wine) until the buffer
     // is full; what is there is what a slow link has to show.
@@ -195,7 +200,7 @@ TransferResult HttpSession::ReadPiece(HINTERNET opened, AsyncRequest& call, Read
     pace.bulk = wanted >= kBulkAvailable;
   }
   const DWORD started = GetTickCount();
-  result = Await(call, System().WinHttpReadData(opened, call.buffer(), wanted, nullptr));
+  result = Await(call, System().WinHttpReadData(opened, call.buffer(), wanted, nullptr), secure);
   if (result != TransferResult::Ok) return result;
   if (call.count() > wanted) return TransferResult::NetworkError;  // never more than asked
   read = call.count();

@@ -23,6 +23,13 @@
 namespace kestrelume {
 
 inline constexpr DWORD kStallLimitMs = 21000;
+// Over TLS a read ends only with a whole record (up to 16 KiB), and WinHTTP
+// reports nothing while one arrives, so once the request is sent a step may
+// take this many stall limits there: a link of about 260 bytes per second
+// still installs. The handshake keeps the plain limit: under Wine nothing
+// else would end one that is never answered. Silence ends such a step sooner where WinHTTP's own receive
+// timeout works, since it counts from the last byte on the connection.
+inline constexpr DWORD kTlsRecordStallFactor = 3;
 
 enum class StepEnd : unsigned {
   Completed = 0,  // `step_done` was signalled
@@ -33,8 +40,10 @@ enum class StepEnd : unsigned {
 // Waits for one step. `cancelled` may be null (no cancel). `activity` (may
 // be null) holds the GetTickCount of the latest sign of life; the step
 // stalls after `limit_ms` without one, counted from the later of the step's
-// start and that sign.
+// start and that sign. Once `answer_awaited` (may be null) is set, the limit
+// is `answer_limit_ms` instead.
 StepEnd AwaitStep(HANDLE step_done, HANDLE cancelled, const std::atomic<DWORD>* activity = nullptr,
-                  DWORD limit_ms = kStallLimitMs);
+                  DWORD limit_ms = kStallLimitMs, const std::atomic<bool>* answer_awaited = nullptr,
+                  DWORD answer_limit_ms = kStallLimitMs);
 
 }  // namespace kestrelume
