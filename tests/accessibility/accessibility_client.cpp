@@ -52,21 +52,30 @@ IAccessible* Client() {
   return client;
 }
 
+// One reading of the children, taken again when their number changed while
+// it was read: a screen that changes between the count and the last child
+// (checking to downloading adds the progress bar) would tear it.
 void Tree() {
   std::wstring line = L"tree";
   if (IAccessible* client = Client()) {
-    LONG count = 0;
-    client->get_accChildCount(&count);
-    for (LONG i = 1; i <= count; ++i) {
-      BSTR name = nullptr, value = nullptr;
-      VARIANT role{}, state{};
-      client->get_accName(MsaaChild(i), &name);
-      client->get_accValue(MsaaChild(i), &value);
-      client->get_accRole(MsaaChild(i), &role);
-      client->get_accState(MsaaChild(i), &state);
-      line += L" | " + std::to_wstring(role.lVal) + L" " + TakeText(name);
-      if (value) line += L" = " + TakeText(value);
-      line += L" [" + std::to_wstring(state.lVal) + L"]";
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      line = L"tree";
+      LONG count = 0;
+      client->get_accChildCount(&count);
+      for (LONG i = 1; i <= count; ++i) {
+        BSTR name = nullptr, value = nullptr;
+        VARIANT role{}, state{};
+        client->get_accName(MsaaChild(i), &name);
+        client->get_accValue(MsaaChild(i), &value);
+        client->get_accRole(MsaaChild(i), &role);
+        client->get_accState(MsaaChild(i), &state);
+        line += L" | " + std::to_wstring(role.lVal) + L" " + TakeText(name);
+        if (value) line += L" = " + TakeText(value);
+        line += L" [" + std::to_wstring(state.lVal) + L"]";
+      }
+      LONG after = 0;
+      client->get_accChildCount(&after);
+      if (after == count) break;
     }
     client->Release();
   }
