@@ -103,9 +103,14 @@ TEST_F(Download, ABodyThatEndsEarlyIsANetworkErrorNotADigestMismatch) {
     EXPECT_EQ(session.Download(server.Url("/setup.exe"), PathIn(L"setup.exe"), 100000, digest, {}),
               TransferResult::NetworkError)
         << c.what;
-    // What came is kept for a resume, never under the final name.
+    // What came is kept for a resume, never under the final name. After a
+    // reset the system may drop what it had received and not yet handed on,
+    // which is all of it while a read waits for a whole buffer: an empty
+    // part is not kept.
     EXPECT_FALSE(FileExists(PathIn(L"setup.exe"))) << c.what;
-    EXPECT_EQ(FileExists(PathIn(L"setup.exe.part")), c.route.body.size() > 0) << c.what;
+    if (c.route.reset_after < 0) {
+      EXPECT_EQ(FileExists(PathIn(L"setup.exe.part")), c.route.body.size() > 0) << c.what;
+    }
     DeleteFileW(PathIn(L"setup.exe.part").c_str());
   }
 }
