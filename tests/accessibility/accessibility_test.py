@@ -157,12 +157,12 @@ class AccessibilityTest(e2e.ServerTest):
         with open(setup, "wb") as f:
             f.write(os.urandom(12 * 1024 * 1024))
         self.server.publish(setup, version="2.0.1")
-        # A slow manifest holds the checking screen for some 6 s (a client's
-        # walk through the tree takes seconds under Wine); the download runs
-        # for about as long and breaks off half way, which is the offline
-        # screen.
+        # The manifest is held until the checking screen has been read (a
+        # client's walk through the tree takes seconds under Wine, more on a
+        # loaded machine); the download runs for some 6 s and breaks off half
+        # way, which is the offline screen.
         self.server.route("/update/stable.json", body_file=os.path.join(self.server.folder, "stable.json"),
-                          chunk=20, delay_ms=400)
+                          gate="checking-read")
         self.server.route("/releases/KestrelumeSetup-2.0.1.exe", body_file=setup, chunk=65536,
                           delay_ms=70, reset_after=CHUNKS_BEFORE_BREAK * 65536)
         run, client = self.start()
@@ -174,6 +174,7 @@ class AccessibilityTest(e2e.ServerTest):
         expected = [("Getting ready", UIA_TEXT, -1), ("finding the latest version", UIA_TEXT, -1),
                     ("Cancel", UIA_LINK, -1), ("Close", UIA_BUTTON, -1)]
         self.assertEqual(client.uia_settled(expected), expected)
+        self.server.open_gate("checking-read")
 
         downloading = client.wait_for_tree(title_is("Downloading"), 20)
         # Each child is asked separately, so the value may have moved on
@@ -207,8 +208,12 @@ class AccessibilityTest(e2e.ServerTest):
         self.assertGreater(len(values), 5)
         self.assertLessEqual(len(values), 3 * 51)
 
+        # The manifest is held again, so that the checking screen stays up.
+        self.server.route("/update/stable.json", body_file=os.path.join(self.server.folder, "stable.json"),
+                          gate="retry-read")
         self.assertEqual(client.ask("do Try again"), "do 0x00000000")
         client.wait_for_tree(title_is("Getting ready"), 10)
+        self.server.open_gate("retry-read")
         self.assertEqual(len(self.manifest_requests()), 2)
         self.assertTrue(run.running())
 

@@ -309,10 +309,17 @@ class RepaintTest(WindowTest):
         self.hold_checking()
         run = self.start(trace="trace+d2d")
         window = e2e.find_window(e2e.WINDOW_TITLE, run)
-        before, during = self.frames_while_idle(run)
-        print("\nchecking screen: %d frames in %.0f s" % (during, self.MEASURE_S))
-        # Nominally 60 a second; far fewer would mean the spinner stalls.
-        self.assertGreater(during, 40)
+        time.sleep(self.GRACE_S)
+        # Nominally 60 frames a second, but a machine busy with other suites
+        # (CTest runs them side by side) draws far fewer, so what is judged is
+        # that every half second has some: a stalled spinner has none.
+        counts = []
+        for _ in range(4):
+            before = self.frames(run)
+            time.sleep(0.5)
+            counts.append(self.frames(run) - before)
+        print("\nchecking screen: frames in each half second: %s" % counts)
+        self.assertGreaterEqual(min(counts), 3, counts)
         e2e.WindowPoint(window).key("Escape")
         self.assertEqual(run.wait(10), 0)
 

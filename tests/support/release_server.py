@@ -86,6 +86,10 @@ class ReleaseServer:
             text = answer.read().decode()
         return [tuple(line.split("\t")) for line in text.splitlines() if line]
 
+    def open_gate(self, name):
+        """Lets the answers of routes with gate=name go on."""
+        self._post("/_control/open?gate=" + name, b"")
+
     def reset(self):
         self._post("/_control/reset", b"")
 
