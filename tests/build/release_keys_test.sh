@@ -9,9 +9,11 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 failures=0
 
-configure() {  # configure KEYS -> prints cmake's output, returns its status
-  rm -rf "$scratch/build"
-  (cd "$source_dir" && cmake --preset release -B "$scratch/build" ${1+"-DKESTRELUME_TRUSTED_KEYS=$1"} 2>&1)
+configure() {  # configure [KEYS] -> prints cmake's output, returns its status
+  # One build folder for all: its compiler checks are made once, and each
+  # configure sets the keys afresh (or drops them).
+  (cd "$source_dir" && cmake --preset release -B "$scratch/build" \
+    "$([ $# -gt 0 ] && echo "-DKESTRELUME_TRUSTED_KEYS=$1" || echo "-UKESTRELUME_TRUSTED_KEYS")" 2>&1)
 }
 
 expect_refusal() {  # expect_refusal NAME PATTERN [KEYS]
