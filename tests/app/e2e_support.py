@@ -51,9 +51,13 @@ _own_xvfb = None
 
 
 def ensure_display():
-    """Uses the caller's DISPLAY, or starts a private Xvfb for this process."""
+    """Uses the caller's DISPLAY, or starts a private Xvfb for this process.
+
+    KESTRELUME_OWN_DISPLAY=1 (CTest sets it, since it runs these modules side
+    by side) always asks for a private one: another module's windows on the
+    same screen would cover this one's in screenshots and take its keys."""
     global _own_xvfb
-    if os.environ.get("DISPLAY"):
+    if os.environ.get("DISPLAY") and os.environ.get("KESTRELUME_OWN_DISPLAY") != "1":
         return
     line = subprocess.run([os.path.join(TOOLS, "xvfb-start")], check=True, capture_output=True,
                           text=True, stdin=subprocess.DEVNULL, timeout=30).stdout.split()
@@ -91,6 +95,37 @@ def close_module_prefix(prefix):
 
 # --- Wine prefixes ---------------------------------------------------------
 
+def _is_scratch(relative):
+    """The temporary folders of a prefix (users' and Windows'): the tests that
+    run in the build's prefix meanwhile make and delete files there while a
+    copy is taken, and those are no part of the copy."""
+    parts = relative.lower().split(os.sep)
+    return parts in (["drive_c", "windows", "temp"],) or (
+        len(parts) == 4 and parts[:2] == ["drive_c", "users"] and parts[3] == "temp")
+
+
+def _link_tree(source, target):
+    """Hard-links the files of source into target (folders made, symbolic
+    links copied as links), leaving the scratch folders empty."""
+    for folder, folders, files in os.walk(source):
+        relative = os.path.relpath(folder, source)
+        made = os.path.join(target, relative)
+        os.makedirs(made, exist_ok=True)
+        if _is_scratch(relative):
+            folders[:] = []
+            continue
+        for name in folders + files:
+            path = os.path.join(folder, name)
+            if os.path.islink(path):
+                os.symlink(os.readlink(path), os.path.join(made, name))
+            elif name in files:
+                try:
+                    os.link(path, os.path.join(made, name))
+                except FileNotFoundError:
+                    pass
+        folders[:] = [name for name in folders if not os.path.islink(os.path.join(folder, name))]
+
+
 class WinePrefix:
     """A private copy of the build's prefix with its own wineserver.
 
@@ -102,7 +137,7 @@ class WinePrefix:
     def __init__(self, dpi=96):
         self.path = tempfile.mkdtemp(prefix="e2e-wineprefix-", dir=BUILD_DIR)
         try:
-            subprocess.run(["cp", "-al", BUILD_PREFIX + "/.", self.path], check=True, timeout=60)
+            _link_tree(BUILD_PREFIX, self.path)
             # Real copies of what Wine rewrites: the registry, and the file
             # that names the folder of the prefix's server socket.
             for name in ("system.reg", "user.reg", "userdef.reg", "wineserver"):

@@ -1,0 +1,1 @@
+// Compiled only to make the precompiled headers that the test programs share.
