@@ -222,8 +222,9 @@ class Installer:
         self.stderr_path = os.path.join(folder, "wine-stderr-%d.txt" % time.monotonic_ns())
         self.stderr = open(self.stderr_path, "w")
         environment = prefix.env(**env)
-        if trace:
-            environment["WINEDEBUG"] = trace
+        # Wine's errors, and a message box's text as it opens: what a failure
+        # prints ("Wine said") when the installer ends before its window.
+        environment["WINEDEBUG"] = trace or "err+all,fixme-all,trace+msgbox"
         self.process = subprocess.Popen(
             ["wine", exe] + list(args), env=environment, stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL, stderr=self.stderr, start_new_session=True)
