@@ -95,35 +95,14 @@ def close_module_prefix(prefix):
 
 # --- Wine prefixes ---------------------------------------------------------
 
-def _is_scratch(relative):
-    """The temporary folders of a prefix (users' and Windows'): the tests that
-    run in the build's prefix meanwhile make and delete files there while a
-    copy is taken, and those are no part of the copy."""
-    parts = relative.lower().split(os.sep)
-    return parts in (["drive_c", "windows", "temp"],) or (
-        len(parts) == 4 and parts[:2] == ["drive_c", "users"] and parts[3] == "temp")
-
-
-def _link_tree(source, target):
-    """Hard-links the files of source into target (folders made, symbolic
-    links copied as links), leaving the scratch folders empty."""
-    for folder, folders, files in os.walk(source):
-        relative = os.path.relpath(folder, source)
-        made = os.path.join(target, relative)
-        os.makedirs(made, exist_ok=True)
-        if _is_scratch(relative):
-            folders[:] = []
-            continue
-        for name in folders + files:
-            path = os.path.join(folder, name)
-            if os.path.islink(path):
-                os.symlink(os.readlink(path), os.path.join(made, name))
-            elif name in files:
-                try:
-                    os.link(path, os.path.join(made, name))
-                except FileNotFoundError:
-                    pass
-        folders[:] = [name for name in folders if not os.path.islink(os.path.join(folder, name))]
+def _leave_out_scratch(folder, names):
+    """For copytree: the contents of a prefix's temporary folders (users' and
+    Windows'). The tests that run in the build's prefix meanwhile make and
+    delete files there while a copy is taken, and those are no part of it."""
+    parts = folder.lower().split(os.sep)[-4:]
+    scratch = parts[-3:] == ["drive_c", "windows", "temp"] or (
+        parts[:2] == ["drive_c", "users"] and parts[3] == "temp")
+    return names if scratch else []
 
 
 class WinePrefix:
@@ -137,7 +116,8 @@ class WinePrefix:
     def __init__(self, dpi=96):
         self.path = tempfile.mkdtemp(prefix="e2e-wineprefix-", dir=BUILD_DIR)
         try:
-            _link_tree(BUILD_PREFIX, self.path)
+            shutil.copytree(BUILD_PREFIX, self.path, symlinks=True, copy_function=os.link,
+                            ignore=_leave_out_scratch, dirs_exist_ok=True)
             # Real copies of what Wine rewrites: the registry, and the file
             # that names the folder of the prefix's server socket.
             for name in ("system.reg", "user.reg", "userdef.reg", "wineserver"):
