@@ -1,19 +1,13 @@
 #include "manifest/address.h"
 
+#include "base/ascii.h"
+
 namespace kestrelume {
 namespace {
 
 constexpr std::string_view kHttpsScheme = "https://";
 constexpr std::string_view kHttpScheme = "http://";
 constexpr std::string_view kDownloadMarker = "via=bootstrap";
-
-std::string AsciiLower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
 
 // 1 to 65535 from the digits of `text`, else 0.
 uint16_t PortNumber(std::string_view text) {

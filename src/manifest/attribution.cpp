@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "base/ascii.h"
 #include "base/utf.h"
 
 namespace kestrelume {
@@ -10,8 +11,6 @@ namespace {
 constexpr std::wstring_view kExeExtension = L".exe";
 constexpr std::string_view kSrcPrefix = "src-";
 constexpr std::string_view kTPrefix = "t-";
-
-wchar_t AsciiLower(wchar_t c) { return (c >= L'A' && c <= L'Z') ? static_cast<wchar_t>(c - L'A' + L'a') : c; }
 
 bool EndsWithExe(std::wstring_view name) {
   if (name.size() < kExeExtension.size()) return false;

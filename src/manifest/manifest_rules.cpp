@@ -2,18 +2,9 @@
 
 #include <string>
 
+#include "base/ascii.h"
+
 namespace kestrelume {
-namespace {
-
-std::string AsciiLower(std::string_view text) {
-  std::string lower(text);
-  for (char& c : lower) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return lower;
-}
-
-}  // namespace
 
 bool ApplyStringMember(std::string_view key, std::string_view value, Manifest& manifest) {
   if (key == "version") {

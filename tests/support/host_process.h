@@ -9,6 +9,10 @@
 
 namespace kestrelume {
 
+// The helpers are Python scripts, run by the system's interpreter, which sees
+// Debian's modules.
+inline constexpr char kPython[] = "/usr/bin/python3";
+
 // Starts `command_line` (a Unix program path makes Wine run it directly).
 // Its handles cannot be waited on or terminated, so they are closed at once;
 // the helper watches the test process instead.

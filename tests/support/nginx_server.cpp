@@ -14,10 +14,9 @@
 namespace kestrelume {
 namespace {
 
-constexpr char kPython[] = "/usr/bin/python3";
 constexpr char kKeeper[] = KESTRELUME_SOURCE_DIR "/tests/support/nginx_server.py";
 constexpr char kPki[] = KESTRELUME_BINARY_DIR "/test-pki";
-constexpr DWORD kStartTimeoutMs = 30000;
+constexpr DWORD kNginxStartTimeoutMs = 30000;
 
 // The Windows view of a Unix path under Wine: drive Z: is the root.
 std::wstring ZPath(std::string_view unix_path) {
@@ -101,7 +100,7 @@ bool NginxServer::Start(const std::vector<Site>& sites) {
   if (!StartHostProcess(std::move(command_line))) return false;
 
   std::string ready;
-  const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;
+  const ULONGLONG deadline = GetTickCount64() + kNginxStartTimeoutMs;
   while (!ReadWholeFile(WindowsPath("ready.txt"), ready)) {
     if (GetTickCount64() > deadline) return false;
     Sleep(20);

@@ -14,9 +14,8 @@
 namespace kestrelume {
 namespace {
 
-constexpr char kPython[] = "/usr/bin/python3";
 constexpr char kScript[] = KESTRELUME_SOURCE_DIR "/tests/support/test_server.py";
-constexpr DWORD kStartTimeoutMs = 10000;
+constexpr DWORD kServerStartTimeoutMs = 10000;
 constexpr DWORD kControlTimeoutMs = 10000;
 
 std::wstring Widen(std::string_view text) {
@@ -109,7 +108,7 @@ bool TestServer::Start() {
                               Widen(unix_port_file) + L"\"";
   if (!StartHostProcess(std::move(command_line))) return false;
 
-  const ULONGLONG deadline = GetTickCount64() + kStartTimeoutMs;
+  const ULONGLONG deadline = GetTickCount64() + kServerStartTimeoutMs;
   while (GetTickCount64() < deadline) {
     FILE* f = _wfopen(port_file.c_str(), L"rb");
     if (f) {
