@@ -310,14 +310,19 @@ class RepaintTest(WindowTest):
         run = self.start(trace="trace+d2d")
         window = e2e.find_window(e2e.WINDOW_TITLE, run)
         time.sleep(self.GRACE_S)
-        # Nominally 60 frames a second, but a machine busy with other suites
-        # (CTest runs them side by side) draws far fewer, so what is judged is
-        # that every half second has some: a stalled spinner has none.
-        counts = []
-        for _ in range(4):
+
+        def frames_in_half_a_second():
             before = self.frames(run)
             time.sleep(0.5)
-            counts.append(self.frames(run) - before)
+            return self.frames(run) - before
+
+        # Nominally 60 frames a second, but a machine busy with other suites
+        # (CTest runs them side by side) draws far fewer, and in its first
+        # second or two fewer still (counts of 1, 7, 15, 18 were seen), so
+        # what is judged is that once the spinner draws, every half second
+        # has some frames: a stalled spinner has none.
+        e2e.wait_for(lambda: frames_in_half_a_second() >= 3, 10, step=0, what="the spinner drawing")
+        counts = [frames_in_half_a_second() for _ in range(4)]
         print("\nchecking screen: frames in each half second: %s" % counts)
         self.assertGreaterEqual(min(counts), 3, counts)
         e2e.WindowPoint(window).key("Escape")
