@@ -172,7 +172,11 @@ class ProxyInstallTest(unittest.TestCase):
                             ("GET", base + SETUP + "?via=bootstrap", 200)])
                     else:
                         tunnel = ("CONNECT", "%s:%d" % (PROXY_ONLY_HOST, NGINX.port("tls")), 200)
-                        self.assertTrue(through and set(through) == {tunnel}, through)
+                        # squid logs a tunnel once it has closed, which can
+                        # be a moment after the installer has ended.
+                        through = through or e2e.wait_for(lambda: SQUID.requests("open"), 10,
+                                                          what="squid's log line of the tunnel")
+                        self.assertEqual(set(through), {tunnel}, through)
                         served = [(r["path"], r["status"]) for r in NGINX.requests("tls")]
                         self.assertIn(("/%s/stable.json" % name, 200), served)
                         self.assertIn((SETUP, 200), served)
