@@ -83,7 +83,7 @@ TEST_F(NetTest, TlsCertificatesProtocolsAndRedirects) {
   for (const char* site : {"untrusted", "expired", "wrong_host", "tls10-11", "tls13", "plain"}) {
     EXPECT_TRUE(nginx.Requests(site).empty()) << site;
   }
-  const auto other = nginx.Requests("other");
+  const auto other = nginx.Requests("other", 2);
   ASSERT_EQ(other.size(), 2u);
   for (const auto& request : other) {
     EXPECT_EQ(request.path, "/setup.exe");
@@ -96,7 +96,7 @@ TEST_F(NetTest, TlsCertificatesProtocolsAndRedirects) {
   EXPECT_EQ(to_plain, TransferResult::NetworkError);
   EXPECT_TRUE(Files().empty());
   EXPECT_TRUE(nginx.Requests("plain").empty());
-  const auto good = nginx.Requests("good");
+  const auto good = nginx.Requests("good", 6);
   // Fetch and download of the first case, two redirects, and this one twice:
   // a refused target is a network error, which a download tries once more.
   ASSERT_EQ(good.size(), 6u);
@@ -198,7 +198,7 @@ TEST_F(NetTest, ATlsLinkSlowerThanARecordPerStallLimitDownloadsInOneGo) {
   EXPECT_EQ(session.Download("https://localhost:" + std::to_string(relay.port()) + "/slow.exe",
                              PathIn(L"slow.exe"), body.size(), DigestOf(body), {}),
             TransferResult::Ok);
-  EXPECT_EQ(nginx.Requests("good").size(), 1u) << "a record that took long was taken for a stall";
+  EXPECT_EQ(nginx.Requests("good", 1).size(), 1u) << "a record that took long was taken for a stall";
 }
 
 }  // namespace

@@ -171,7 +171,16 @@ bool NginxServer::Put(std::string_view site, std::string_view path, std::string_
   return WriteWholeFile(WindowsPath(relative), bytes);
 }
 
-std::vector<NginxServer::Request> NginxServer::Requests(std::string_view site) const {
+std::vector<NginxServer::Request> NginxServer::Requests(std::string_view site, size_t at_least) const {
+  std::vector<Request> requests = LoggedRequests(site);
+  for (int waited_ms = 0; requests.size() < at_least && waited_ms < 5000; waited_ms += 20) {
+    Sleep(20);
+    requests = LoggedRequests(site);
+  }
+  return requests;
+}
+
+std::vector<NginxServer::Request> NginxServer::LoggedRequests(std::string_view site) const {
   std::vector<Request> requests;
   std::string log;
   if (!ReadWholeFile(WindowsPath("logs/" + std::string(site) + ".access.log"), log)) return requests;

@@ -60,12 +60,16 @@ class NginxServer {
   std::string Url(std::string_view site, std::string_view path) const;
   // Writes a file at path (starting with "/") in the site's document root.
   bool Put(std::string_view site, std::string_view path, std::string_view bytes);
-  // Every request the site has answered, oldest first.
-  std::vector<Request> Requests(std::string_view site) const;
+  // Every request the site has answered, oldest first. nginx logs a request
+  // once the response has gone out, which can be a moment after the client
+  // has read all of it: a caller that knows how many requests there must be
+  // names that number, and this waits (up to 5 s) until the log has them.
+  std::vector<Request> Requests(std::string_view site, size_t at_least = 0) const;
   // Stops nginx now; the destructor does it otherwise.
   void Stop();
 
  private:
+  std::vector<Request> LoggedRequests(std::string_view site) const;
   std::wstring WindowsPath(std::string_view relative) const;
 
   std::string folder_;  // Unix path

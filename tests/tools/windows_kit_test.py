@@ -34,13 +34,17 @@ def run_kit(kit, report, *args, timeout=330):
     process holding a pipe must not hang the test."""
     e2e.park_mouse()
     console = os.path.join(report, "console.txt")
-    with open(console, "w") as out:
-        code = subprocess.run(
-            ["wine", os.path.join(kit, "KestrelumeAcceptance.exe"), "--no-open", "--report-dir", windows_path(report)]
-            + list(args), env=PREFIX.env(), stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
-            timeout=timeout).returncode
-    with open(console, errors="replace") as f:
-        print(f.read())
+    try:
+        with open(console, "w") as out:
+            code = subprocess.run(
+                ["wine", os.path.join(kit, "KestrelumeAcceptance.exe"), "--no-open", "--report-dir",
+                 windows_path(report)] + list(args),
+                env=PREFIX.env(), stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL,
+                timeout=timeout).returncode
+    finally:
+        # Also when it timed out: how far it got.
+        with open(console, errors="replace") as f:
+            print(f.read())
     with open(os.path.join(report, "acceptance-report.txt"), encoding="utf-8") as f:
         return code, f.read()
 
