@@ -401,15 +401,18 @@ TEST_F(WorkFlow, MirrorIsTriedOnceAfterANetworkOrStatusError) {
                                        [&](const Progress& p) { return p.bytes_done == kSmall; });
   ASSERT_NE(first_full, run.seen.end());
   ASSERT_GE(first_full - run.seen.begin(), 2);  // begin download and restart count
-  // The mirror's count starts again from 0 and then rises with each piece
-  // that arrives (bytes are reported as they come, not a buffer at a time).
-  auto restart = first_full - 1;
-  while (restart != run.seen.begin() && restart->bytes_done != 0) {
-    EXPECT_LT((restart - 1)->bytes_done, restart->bytes_done);
-    --restart;
-  }
-  EXPECT_EQ(restart->bytes_done, 0u);
-  EXPECT_GE(restart - run.seen.begin(), 1);  // after the begin download change
+  // The mirror's count starts again below where the first address got, and
+  // then rises with the pieces that arrive (bytes are reported as they come,
+  // not a buffer at a time). Each post takes the latest state, so a busy
+  // machine can skip a state (the 0, say) or see one twice: the restart is
+  // the last drop, and from there the count never falls.
+  auto restart = first_full;
+  while (restart != run.seen.begin() && (restart - 1)->bytes_done <= restart->bytes_done) --restart;
+  ASSERT_GE(restart - run.seen.begin(), 1) << "no restart seen after the begin download change";
+  EXPECT_LT(restart->bytes_done, kSmall / 2);
+  EXPECT_TRUE(std::any_of(restart, first_full, [&](const Progress& p) {
+    return p.bytes_done > 0 && p.bytes_done < kSmall;
+  })) << "no progress seen part way through the mirror's download";
 
   // The first address is reconnected to until two attempts in a row bring
   // the file no further (three requests here), then the mirror takes over.
