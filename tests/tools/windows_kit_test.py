@@ -97,6 +97,17 @@ class WindowsKitTest(unittest.TestCase):
             with open(os.path.join(report, "pictures", found[0]), "rb") as f:
                 self.assertEqual(f.read(8), b"\x89PNG\r\n\x1a\n")
 
+    def test_a_scenario_past_its_limit_has_its_installer_ended_and_fails(self):
+        # The first scenario's manifest is held back by the kit's server until
+        # the window has drawn: at 0.3 s the installer is still waiting.
+        report = e2e.new_folder(self)
+        code, text = run_kit(KIT, report, "--only", "launched", "--scenario-limit", "0.3", timeout=60)
+        with open(os.path.join(report, "console.txt")) as f:
+            console = f.read()
+        self.assertRegex(console, r'"launched" is still running after 0\.\d s: ended 1 installer\(s\) that had not')
+        self.assertIn("[FAILED] launched", text)
+        self.assertEqual(code, 1)
+
     def test_a_kit_with_a_spoiled_release_fails(self):
         # The tampered manifest replaced by the good one, signature and all:
         # the scenario that expects "verify" gets "launched".

@@ -1,11 +1,20 @@
 #include "tools/windows_kit/installer_run.h"
 
+#include <algorithm>
+#include <mutex>
+#include <vector>
+
+#include "base/slim_lock.h"
 #include "base/utf.h"
 
 namespace kestrelume::kit {
 namespace {
 
 constexpr wchar_t kWindowClass[] = L"KestrelumeInstallerWindow";
+
+// The processes of the runs not yet destroyed.
+SlimLock g_runs_lock;
+std::vector<HANDLE> g_runs;
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
@@ -47,7 +56,24 @@ bool InstallerRun::Start(const RunSettings& s) {
   CloseHandle(process.hThread);
   process_.reset(process.hProcess);
   process_id_ = process.dwProcessId;
+  std::lock_guard<SlimLock> hold(g_runs_lock);
+  g_runs.push_back(process_.get());
   return true;
+}
+
+InstallerRun::~InstallerRun() {
+  Kill();
+  std::lock_guard<SlimLock> hold(g_runs_lock);
+  g_runs.erase(std::remove(g_runs.begin(), g_runs.end(), process_.get()), g_runs.end());
+}
+
+int EndRunningInstallers() {
+  std::lock_guard<SlimLock> hold(g_runs_lock);
+  int ended = 0;
+  for (HANDLE process : g_runs) {
+    if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT && TerminateProcess(process, 98)) ++ended;
+  }
+  return ended;
 }
 
 HWND InstallerRun::WaitForWindow(DWORD milliseconds) {

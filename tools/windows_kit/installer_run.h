@@ -2,7 +2,8 @@
 // One run of the real installer, started by the runner as a user would start
 // it (no elevation, no console), with the development options the kit needs.
 // Main thread of the runner. Destroying a run that is still going ends it,
-// so no installer outlives its scenario.
+// so no installer outlives its scenario; EndRunningInstallers, from any
+// thread, ends those still going before their runs are destroyed.
 
 #include <windows.h>
 
@@ -27,7 +28,7 @@ class InstallerRun {
   InstallerRun() = default;
   InstallerRun(const InstallerRun&) = delete;
   InstallerRun& operator=(const InstallerRun&) = delete;
-  ~InstallerRun() { Kill(); }
+  ~InstallerRun();
 
   bool Start(const RunSettings& settings);
   // The installer's window once it is visible, or null after `milliseconds`
@@ -46,6 +47,10 @@ class InstallerRun {
   HWND window_ = nullptr;
   ULONGLONG start_tick_ = 0;
 };
+
+// Ends every installer that a run started and that is still going; the
+// number ended.
+int EndRunningInstallers();
 
 // The caption of `window` (empty when it has none or is gone).
 std::wstring WindowCaption(HWND window);

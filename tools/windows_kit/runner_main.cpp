@@ -7,6 +7,7 @@
 // vocabulary (handle owners, slim lock, UTF conversion) and nothing else.
 //
 //   KestrelumeAcceptance.exe [--report-dir DIR] [--only NAME] [--no-open] [--keep]
+//                            [--scenario-limit SECONDS]
 //
 // Serves the kit's signed releases on 127.0.0.1 itself, runs every scenario
 // (scenarios.h), writes acceptance-report.txt and acceptance-report.html with
@@ -25,6 +26,7 @@
 #include "base/unique_handle.h"
 #include "base/utf.h"
 #include "tools/windows_kit/report.h"
+#include "tools/windows_kit/scenario_watch.h"
 #include "tools/windows_kit/scenarios.h"
 #include "tools/windows_kit/system_facts.h"
 
@@ -109,9 +111,11 @@ std::string LocalTime() {
 int Run(int argc, wchar_t** argv) {
   std::wstring report_dir, only;
   bool open = true, keep = false;
+  DWORD limit_ms = ScenarioWatch::kDefaultLimitMs;
   for (int i = 1; i < argc; ++i) {
     const std::wstring arg = argv[i];
     if (arg == L"--report-dir" && i + 1 < argc) report_dir = argv[++i];
+    else if (arg == L"--scenario-limit" && i + 1 < argc && _wtof(argv[i + 1]) > 0) limit_ms = static_cast<DWORD>(_wtof(argv[++i]) * 1000);
     else if (arg == L"--only" && i + 1 < argc) only = argv[++i];
     else if (arg == L"--no-open") open = false;
     else if (arg == L"--keep") keep = true;
@@ -141,6 +145,7 @@ int Run(int argc, wchar_t** argv) {
     Say("The kit's server could not start: " + error);
     return 2;
   }
+  ScenarioWatch watch(Say, limit_ms);
   for (const Scenario& scenario : AllScenarios()) {
     if (!only.empty() && Utf8ToWide(scenario.name) != only) continue;
     ScenarioResult result;
@@ -148,7 +153,9 @@ int Run(int argc, wchar_t** argv) {
     result.purpose = scenario.purpose;
     kit.server.Reset();
     const ULONGLONG start = GetTickCount64();
+    watch.Enter(scenario.name);
     scenario.run(kit, result);
+    watch.Leave();
     result.seconds = static_cast<double>(GetTickCount64() - start) / 1000.0;
     const Verdict overall = Overall(result);
     Say(std::string(overall == Verdict::NotJudgedUnderWine ? "passed, parts not judged under Wine" : VerdictText(overall)) +
@@ -158,7 +165,9 @@ int Run(int argc, wchar_t** argv) {
     }
     report.scenarios.push_back(result);
   }
+  watch.Enter("stopping the kit's server");
   kit.server.Stop();
+  watch.Leave();
   report.first_frame = kit.first_frame_ms ? std::to_string(kit.first_frame_ms) +
                                                 " ms from process start (the whole install's run)"
                                           : "not seen (the whole install did not run)";

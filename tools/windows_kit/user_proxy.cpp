@@ -78,16 +78,20 @@ void AnnounceChange() {
 }
 
 BOOL WINAPI OnConsoleClose(DWORD) {
+  RestoreChangedUserProxy();
+  return FALSE;  // and then end as the console asked
+}
+
+}  // namespace
+
+void RestoreChangedUserProxy() {
   UserProxy* active = nullptr;
   {
     std::lock_guard<SlimLock> hold(g_lock);
     active = g_active;
   }
   if (active) active->Restore();
-  return FALSE;  // and then end as the console asked
 }
-
-}  // namespace
 
 void UserProxy::Save(const wchar_t* key, const wchar_t* name) {
   const Value now = Read(key, name);

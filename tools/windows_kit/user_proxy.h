@@ -48,4 +48,8 @@ class UserProxy {
   bool made_connections_key_ = false;
 };
 
+// Restores the settings of the UserProxy that has them changed, if any; for
+// a runner that must end while its main thread is stuck. Any thread.
+void RestoreChangedUserProxy();
+
 }  // namespace kestrelume::kit
