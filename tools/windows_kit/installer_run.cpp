@@ -12,9 +12,9 @@ namespace {
 
 constexpr wchar_t kWindowClass[] = L"KestrelumeInstallerWindow";
 
-// The processes of the runs not yet destroyed.
+// The runs started and not yet destroyed.
 SlimLock g_runs_lock;
-std::vector<HANDLE> g_runs;
+std::vector<InstallerRun*> g_runs;
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
@@ -57,22 +57,20 @@ bool InstallerRun::Start(const RunSettings& s) {
   process_.reset(process.hProcess);
   process_id_ = process.dwProcessId;
   std::lock_guard<SlimLock> hold(g_runs_lock);
-  g_runs.push_back(process_.get());
+  g_runs.push_back(this);
   return true;
 }
 
 InstallerRun::~InstallerRun() {
   Kill();
   std::lock_guard<SlimLock> hold(g_runs_lock);
-  g_runs.erase(std::remove(g_runs.begin(), g_runs.end(), process_.get()), g_runs.end());
+  g_runs.erase(std::remove(g_runs.begin(), g_runs.end(), this), g_runs.end());
 }
 
 int EndRunningInstallers() {
   std::lock_guard<SlimLock> hold(g_runs_lock);
   int ended = 0;
-  for (HANDLE process : g_runs) {
-    if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT && TerminateProcess(process, 98)) ++ended;
-  }
+  for (InstallerRun* run : g_runs) ended += run->Kill(98);
   return ended;
 }
 
@@ -99,11 +97,10 @@ bool InstallerRun::Running() const {
   return process_ && WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT;
 }
 
-void InstallerRun::Kill() {
-  if (Running()) {
-    TerminateProcess(process_.get(), 99);
-    WaitForSingleObject(process_.get(), 5000);
-  }
+bool InstallerRun::Kill(UINT exit_code) {
+  if (!Running() || !TerminateProcess(process_.get(), exit_code)) return false;
+  WaitForSingleObject(process_.get(), 5000);
+  return true;
 }
 
 std::wstring WindowCaption(HWND window) {

@@ -38,7 +38,9 @@ class InstallerRun {
   // Waits for the process to end; false on timeout. `code` gets its exit code.
   bool WaitForExit(DWORD milliseconds, DWORD* code = nullptr);
   bool Running() const;
-  void Kill();
+  // Ends the process if it is still running, with `exit_code`; false when
+  // there was nothing to end. Any thread.
+  bool Kill(UINT exit_code = 99);
   ULONGLONG start_tick() const { return start_tick_; }
 
  private:

@@ -1,5 +1,6 @@
 #include "tools/windows_kit/scenario_watch.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include "tools/windows_kit/installer_run.h"
@@ -32,7 +33,7 @@ void ScenarioWatch::Leave() {
 
 DWORD WINAPI ScenarioWatch::Watch(void* self) {
   auto* watch = static_cast<ScenarioWatch*>(self);
-  const DWORD period = watch->limit_ms_ / 4 < 50 ? 50 : watch->limit_ms_ / 4 > 1000 ? 1000 : watch->limit_ms_ / 4;
+  const DWORD period = std::clamp<DWORD>(watch->limit_ms_ / 4, 50, 1000);
   while (WaitForSingleObject(watch->stop_.get(), period) == WAIT_TIMEOUT) watch->Check();
   return 0;
 }
